@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Starts a Firebird 3 SuperServer on localhost:3050 when none is listening,
+# as the firebird user and without systemd, and makes sure SYSDBA's password
+# is "quillfern". Prints the folder where throwaway databases may be created.
+# Safe to run again: an answering server is left alone.
+set -euo pipefail
+
+FB_PASSWORD=quillfern
+FB_PORT=3050
+DB_FOLDER=${TARVO_FB_DATA:-/var/lib/firebird/3.0/data/tarvo}
+SEC_DB=/var/lib/firebird/3.0/system/security3.fdb
+
+port_open() { (exec 3<>/dev/tcp/127.0.0.1/$FB_PORT) 2>/dev/null; }
+
+login_ok() {
+  timeout 10 fbsvcmgr "localhost/$FB_PORT:service_mgr" -user SYSDBA -password "$FB_PASSWORD" \
+    -info_server_version >/dev/null 2>&1
+}
+
+set_password_embedded() {
+  # Embedded access as the firebird user: needs no password, only the file.
+  echo "create or alter user SYSDBA password '$FB_PASSWORD' using plugin Srp; commit;" |
+    runuser -u firebird -- isql-fb -q -user SYSDBA "$SEC_DB" >/dev/null
+}
+
+mkdir -p /run/firebird3.0 /tmp/firebird
+chown firebird:firebird /run/firebird3.0 /tmp/firebird
+
+if ! port_open; then
+  set_password_embedded || echo "firebird-start: could not set the SYSDBA password" >&2
+  runuser -u firebird -- setsid /usr/sbin/firebird </dev/null >/dev/null 2>&1 &
+  for _ in $(seq 1 100); do port_open && break; sleep 0.1; done
+  port_open || { echo "firebird-start: server did not come up on port $FB_PORT" >&2; exit 1; }
+fi
+
+if ! login_ok; then
+  # A server we did not start, or a stale password: stop it, set the
+  # password through embedded access and start it again.
+  pkill -x firebird || true
+  for _ in $(seq 1 50); do port_open || break; sleep 0.1; done
+  set_password_embedded || true
+  runuser -u firebird -- setsid /usr/sbin/firebird </dev/null >/dev/null 2>&1 &
+  for _ in $(seq 1 100); do port_open && break; sleep 0.1; done
+  login_ok || { echo "firebird-start: SYSDBA cannot log in with the project password" >&2; exit 1; }
+fi
+
+mkdir -p "$DB_FOLDER"
+chown firebird:firebird "$DB_FOLDER"
+chmod 0770 "$DB_FOLDER"
+echo "$DB_FOLDER"

@@ -1,0 +1,32 @@
+// The HTTP listener of the Bridge server: POCO's server on the configured
+// port on all interfaces, one thread per connection, no keep-alive, and a
+// pool of TWebModul instances of which at most 32 are busy at once.
+#pragma once
+
+#include <memory>
+
+#include "server/ServerContext.h"
+
+namespace tarvo::server {
+
+class TWebServer {
+ public:
+  explicit TWebServer(ServerContext& context);
+  ~TWebServer();  // stops
+  TWebServer(const TWebServer&) = delete;
+  TWebServer& operator=(const TWebServer&) = delete;
+
+  // Binds Konfiguration().TarvoServerPort and starts serving; raises
+  // std::runtime_error with the reason when the port cannot be bound.
+  void Start();
+  // Stops accepting, lets running requests finish, joins the threads.
+  void Stop();
+  bool Active() const;
+  int Port() const;  // the bound port while active
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tarvo::server
