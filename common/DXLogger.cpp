@@ -120,16 +120,21 @@ class TLogThread {
   // next batch tries again with a fresh open. The file is opened without
   // blocking so that a FIFO nobody reads cannot stall the writer forever.
   void WriteBatch() {
-    std::string data;
-    for (const auto& line : FTempBuffer) {
-      data += Utf8ToCp1252(line);
-      data += "\r\n";
-    }
     const int fd = ::open(FLogFileName.c_str(),
                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
     if (fd < 0) return;
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    std::string data;
+    try {
+      for (const auto& line : FTempBuffer) {
+        data += Utf8ToCp1252(line);
+        data += "\r\n";
+      }
+    } catch (...) {
+      ::close(fd);
+      throw;
+    }
     size_t done = 0;
     while (done < data.size()) {
       const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -149,8 +154,13 @@ class TLogThread {
   std::thread thread_;
 };
 
+// Lines are kept in chunks of fixed capacity, so that an append never moves
+// the lines already buffered (a plain vector would copy all of them under
+// the lock whenever it grows, which a stalled writer makes large).
+constexpr size_t kChunkLines = 1024;
+
 struct TDXLogger::Impl {
-  std::vector<std::string> FLogBuffer;  // guarded by gMonitor
+  std::vector<std::vector<std::string>> FLogBuffer;  // guarded by gMonitor
   const std::string FDateFormat = "YYYY-MM-DD hh:nn:ss,zzz";
   std::unique_ptr<TLogThread> FThread;
 };
@@ -180,18 +190,29 @@ void TDXLogger::Log(const std::string& message) {
   std::lock_guard lock(gMonitor);
   if (gTerminating) throw db::EAbort("Logger terminating");
   if (!gInstance) throw db::EAbort("Logger not initialized");
-  gInstance->impl_->FLogBuffer.push_back(std::move(line));
+  auto& chunks = gInstance->impl_->FLogBuffer;
+  if (chunks.empty() || chunks.back().size() == kChunkLines) {
+    chunks.emplace_back();
+    chunks.back().reserve(kChunkLines);
+  }
+  chunks.back().push_back(std::move(line));
 }
 
 void TDXLogger::TakeLines(std::vector<std::string>& out) {
-  std::lock_guard lock(gMonitor);
-  if (impl_->FLogBuffer.empty()) return;
-  if (out.empty()) {
-    out.swap(impl_->FLogBuffer);
-  } else {
-    for (auto& line : impl_->FLogBuffer) out.push_back(std::move(line));
-    impl_->FLogBuffer.clear();
+  std::vector<std::vector<std::string>> chunks;
+  {
+    std::lock_guard lock(gMonitor);
+    chunks.swap(impl_->FLogBuffer);
   }
+  if (chunks.size() == 1 && out.empty()) {
+    out.swap(chunks.front());
+    return;
+  }
+  size_t total = out.size();
+  for (const auto& chunk : chunks) total += chunk.size();
+  out.reserve(total);
+  for (auto& chunk : chunks)
+    for (auto& line : chunk) out.push_back(std::move(line));
 }
 
 void TDXLogger::Initialize(const std::string& logFileName) {
