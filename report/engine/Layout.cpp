@@ -12,20 +12,8 @@
 #include "report/engine/DisplayFormat.h"
 #include "report/engine/TextMeasure.h"
 
-// The common RTF reader may be missing from a build of the common library;
-// rich text then shows its source.
-namespace tarvo {
-std::string RtfToText(std::string_view rtf) __attribute__((weak));
-}
-
 namespace tarvo::report {
 
-namespace {
-std::string RichToText(const std::string& rtf) {
-  if (&tarvo::RtfToText) return tarvo::RtfToText(rtf);
-  return rtf;
-}
-}  // namespace
 
 namespace {
 
@@ -296,7 +284,7 @@ struct ReportEngine::Impl {
             height = std::max(height, o.top + o.height);
             break;
           }
-          std::string content = o.kind == ObjectKind::Rich ? Expand(RichToText(o.text), o) : Expand(o.text, o);
+          std::string content = o.kind == ObjectKind::Rich ? Expand(RtfToText(o.text), o) : Expand(o.text, o);
           const double h = TextAtoms(o, content, o.left, o.top, o.height, o.stretch, inst.atoms);
           if (b.stretch) height = std::max(height, o.top + h);
           break;
