@@ -109,8 +109,8 @@ INSERT INTO VORLAGEN (NR, BEREICH, ART, NAME, DOKTYP, STANDARD, DATUM, HAUPTTEXT
 <report name="webformular" parent="T-TOURISTIK_BASIS_briefpapier">
   <datasets>
     <dataset name="Buchung">
-      <sql>SELECT * FROM BUCHUNGEN WHERE NR = :NR</sql>
-      <param name="NR" type="integer"/>
+      <sql>SELECT * FROM BUCHUNGEN WHERE NR = :_NR</sql>
+      <param name="_NR" type="integer"/>
     </dataset>
     <dataset name="Positionen">
       <sql>SELECT * FROM BUCHUNGSPOSITIONEN WHERE BUCHUNGNR = :BUCHUNGNR ORDER BY POS</sql>
