@@ -274,6 +274,7 @@ struct ReportEngine::Impl {
     } scope{building, building};
     building = &inst;
     double height = b.height;
+    std::vector<std::pair<size_t, const ObjectDef*>> toBand;  // box atoms that take the band's height
     for (const auto& o : b.objects) {
       switch (o.kind) {
         case ObjectKind::Text:
@@ -293,6 +294,7 @@ struct ReportEngine::Impl {
             break;
           }
           std::string content = o.kind == ObjectKind::Rich ? Expand(RtfToText(o.text), o) : Expand(o.text, o);
+          if (o.stretchToBand && (!o.fill.empty() || o.frame.Any())) toBand.emplace_back(inst.atoms.size(), &o);
           const double h = TextAtoms(o, content, o.left, o.top, o.height, o.stretch, inst.atoms);
           if (b.stretch) height = std::max(height, o.top + h);
           break;
@@ -353,6 +355,7 @@ struct ReportEngine::Impl {
       }
       height = std::max(height, o.top + (o.kind == ObjectKind::Line ? std::max(0.0, o.height) : 0.0));
     }
+    for (const auto& [index, o] : toBand) inst.atoms[index].item.h = std::max(inst.atoms[index].item.h, height - o->top);
     inst.height = height;
     return inst;
   }

@@ -244,7 +244,12 @@ class Reader {
     else if (v == "bottom") o.valign = VAlign::Bottom;
     else Fail("Unbekannte Ausrichtung \"" + v + "\"");
     o.wordWrap = Bool("wordwrap", true);
-    o.stretch = Bool("stretch", false);
+    if (Lower(Attr("stretch")) == "band") {
+      o.stretch = true;
+      o.stretchToBand = true;
+    } else {
+      o.stretch = Bool("stretch", false);
+    }
     o.color = Attr("color", o.color);
     o.fill = Attr("fill");
     for (const std::string& s : Split(Lower(Attr("frame")))) {

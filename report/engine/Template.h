@@ -58,6 +58,7 @@ struct ObjectDef {
   VAlign valign = VAlign::Top;
   bool wordWrap = true;
   bool stretch = false;    // grows with its text
+  bool stretchToBand = false;  // takes the band's final height (stretch="band")
   std::string color = "#000000";
   std::string fill;        // empty: transparent
   Frame frame;
