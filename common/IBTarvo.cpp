@@ -44,7 +44,7 @@ void Check(const ISC_STATUS* status, std::string_view context) {
   if (status[0] == 1 && status[1] != 0) Throw(status, context);
 }
 
-std::string AttachParameters() {
+std::string AttachParameters(std::string_view user, std::string_view password) {
   std::string dpb;
   dpb.push_back(static_cast<char>(isc_dpb_version1));
   auto add = [&dpb](int tag, std::string_view value) {
@@ -52,8 +52,8 @@ std::string AttachParameters() {
     dpb.push_back(static_cast<char>(value.size()));
     dpb.append(value);
   };
-  add(isc_dpb_user_name, "sysdba");
-  add(isc_dpb_password, "quillfern");
+  add(isc_dpb_user_name, user);
+  add(isc_dpb_password, password);
   add(isc_dpb_lc_ctype, "WIN1252");
   dpb.push_back(static_cast<char>(isc_dpb_sql_dialect));
   dpb.push_back(1);
@@ -62,10 +62,15 @@ std::string AttachParameters() {
 }
 
 void Attachment::Attach(const std::string& connection) {
+  Attach(connection, "sysdba", "quillfern");
+}
+
+void Attachment::Attach(const std::string& connection, std::string_view user,
+                        std::string_view password) {
   if (handle_) return;
   ISC_STATUS_ARRAY status{};
   const std::string name = Utf8ToCp1252(connection);
-  const std::string dpb = AttachParameters();
+  const std::string dpb = AttachParameters(user, password);
   if (isc_attach_database(status, static_cast<short>(name.size()), name.c_str(), &handle_,
                           static_cast<short>(dpb.size()), dpb.data())) {
     handle_ = 0;
@@ -835,6 +840,15 @@ struct TIBRQuery::Impl final : detail::QueryLink {
 
   void Open() {
     Close();
+    try {
+      OpenPrepared();
+    } catch (...) {
+      Close();  // an error (also from the first fetch) leaves the query closed
+      throw;
+    }
+  }
+
+  void OpenPrepared() {
     Prepare();
     Bind(true);
     ISC_STATUS_ARRAY status{};

@@ -234,8 +234,19 @@ std::string NormalizeDateText(const std::string& text);  // system settings, tod
 // Listens to database events on a connection of its own. Registers the
 // names and calls `onEvent(name, count)` on the listener's thread for every
 // post after registration (the client library's first, initial delivery is
-// not passed on). Stop() (and the destructor) cancel the registration,
-// detach and join the thread; the callback is never running afterwards.
+// not passed on). Names are case-sensitive, as the server compares them;
+// any number of names may be given (the server takes 15 per registration
+// block, the listener uses as many blocks as needed). Start() returns once
+// the server has confirmed the registration, so every post committed after
+// it returns is reported. Counts of posts that arrive together are added
+// up by the server: one call may carry a count above 1.
+//
+// Stop() (and the destructor) cancel the registration, detach and join the
+// thread; the callback is never running afterwards. The callback must not
+// destroy the listener; a Stop() from inside the callback only asks the
+// thread to end (no further callbacks), the join happens at the next Stop()
+// or the destructor. When the connection is lost the thread ends and
+// Running() turns false; Start() may be called again.
 class TIBREventListener {
  public:
   using Callback = std::function<void(const std::string& name, long count)>;
