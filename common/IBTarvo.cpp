@@ -591,7 +591,7 @@ struct TIBRQuery::Impl final : detail::QueryLink {
 
   Impl(TIBRQuery* q, TIBRDATABASE& db) : owner(q), database(&db) { db.RegisterQuery(this); }
   ~Impl() override {
-    CloseCursor();
+    cursorOpen = false;  // dropping the statement closes its cursor too
     DropStatement();
     if (database) database->UnregisterQuery(this);
   }
@@ -666,7 +666,10 @@ struct TIBRQuery::Impl final : detail::QueryLink {
         detail::Throw(status, "Describe");
     }
     input.Resize(std::max<int>(1, static_cast<int>(parsed.positions.size())));
-    if (isc_dsql_describe_bind(status, &statement, kDialect, input.get()))
+    // Without markers in the text there is nothing to describe; a statement
+    // that still wants parameters fails on execution with the server's text.
+    if (!parsed.positions.empty() &&
+        isc_dsql_describe_bind(status, &statement, kDialect, input.get()))
       detail::Throw(status, "Describe parameters");
     if (input->sqld > input->sqln) {
       input.Resize(input->sqld);
