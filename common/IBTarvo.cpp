@@ -890,11 +890,40 @@ struct TIBRQuery::Impl final : detail::QueryLink {
     }
   }
 
+  // The first word of the statement, upper-cased, past blanks and comments.
+  std::string LeadingKeyword() const {
+    const std::string& text = sql;
+    size_t i = 0;
+    for (;;) {
+      while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+      if (text.compare(i, 2, "--") == 0) {
+        i = text.find('\n', i);
+        if (i == std::string::npos) return std::string();
+      } else if (text.compare(i, 2, "/*") == 0) {
+        i = text.find("*/", i + 2);
+        if (i == std::string::npos) return std::string();
+        i += 2;
+      } else {
+        break;
+      }
+    }
+    size_t j = i;
+    while (j < text.size() && std::isalpha(static_cast<unsigned char>(text[j]))) ++j;
+    return Upper(std::string_view(text).substr(i, j - i));
+  }
+
   void Validate() {
     if (tag == kNoValidatorTag) return;
     int message = 0;
     if (statementType == isc_info_sql_stmt_insert) message = kMessageNewRecord;
     if (statementType == isc_info_sql_stmt_update) message = kMessageBeforePost;
+    if (statementType == isc_info_sql_stmt_exec_procedure) {
+      // INSERT ... RETURNING and UPDATE ... RETURNING report themselves as
+      // procedure calls.
+      const std::string keyword = LeadingKeyword();
+      if (keyword == "INSERT") message = kMessageNewRecord;
+      if (keyword == "UPDATE") message = kMessageBeforePost;
+    }
     if (!message) return;
     auto validator = CurrentValidator();
     if (!validator) return;
