@@ -184,9 +184,12 @@ TEST_F(ReportWorkerDb, TheDemoJobBecomesAMultiPagePdf) {
   EXPECT_EQ(Log().find("ERROR"), std::string::npos) << Log();
 
   // --WEB alone is slot 0; letter case does not matter; other slots use their own files.
+  // A temporary left by a worker that was killed while writing is removed.
   fs::remove(pdf);
+  std::ofstream(dir_ / "tarvoreport0.pdf.tmp4711") << "halb";
   ASSERT_EQ(RunWorker({"--WEB"}), 0);
   EXPECT_TRUE(fs::exists(pdf));
+  EXPECT_FALSE(fs::exists(dir_ / "tarvoreport0.pdf.tmp4711"));
   WriteJob(2, Job("WEBFORMULAR"));
   ASSERT_EQ(RunWorker({"--Web", "--POOL=2"}), 0);
   EXPECT_TRUE(fs::exists(dir_ / "tarvoreport2.pdf"));
