@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -33,6 +34,19 @@ bool Digits(const std::string& s, size_t pos, size_t n, int& out) {
     out = out * 10 + (s[i] - '0');
   }
   return true;
+}
+
+// A worker killed while writing leaves its temporary file; the next job of
+// the slot removes it.
+void RemoveStaleTemporaries(const std::string& output) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path out(output);
+  const std::string prefix = out.filename().string() + ".tmp";
+  for (const auto& e : fs::directory_iterator(out.parent_path(), ec)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind(prefix, 0) == 0) fs::remove(e.path(), ec);
+  }
 }
 
 }  // namespace
@@ -130,6 +144,7 @@ void RunWebPrintJob(db::TIBRDATABASE& database, const std::string& folder, int p
     job = ParseJobFile(DecodeTextFile(s.str()));
     const std::string output = folder + "tarvoreport" + std::to_string(pool) + ".pdf";
     log.LogTrace("Print and Write PDF-File: " + output);
+    RemoveStaleTemporaries(output);
     ExportReportToFile(database, job.area, job.kind, job.name, job.params, job.format, output);
   } catch (const std::exception& e) {
     log.LogError(std::string("Printing Error: ") + e.what());

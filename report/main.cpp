@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QGuiApplication>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -53,13 +56,19 @@ int main(int argc, char** argv) {
   if (a.web) {
     // Headless: fonts need a GUI application, no window is shown.
     if (IsSession0() && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QGuiApplication app(argc, argv);
-    db::TIBRDATABASE datenbank;
-    datenbank.Close();
-    datenbank.SetDatabaseName(Konfiguration().Datenbankpfad.get());
-    RunWebPrintJob(datenbank, folder, a.pool, log);
-    datenbank.Close();
-    return 0;
+    {
+      QGuiApplication app(argc, argv);
+      db::TIBRDATABASE datenbank;
+      datenbank.Close();
+      datenbank.SetDatabaseName(Konfiguration().Datenbankpfad.get());
+      RunWebPrintJob(datenbank, folder, a.pool, log);
+      datenbank.Close();
+    }
+    // Everything is written and detached: end without the client library's
+    // unload handler, which waits 50 ms per process.
+    TDXLogger::Finalize();
+    std::fflush(nullptr);
+    _exit(0);
   }
 
   if (IsSession0() && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);

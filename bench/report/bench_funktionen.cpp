@@ -8,7 +8,7 @@
 // Zeigebelegt: one band with a 1000 x 700 JPEG seat map and 100 occupied
 // seats; baseline the same report without the call.
 //
-//   build/bin/bench_report --benchmark_min_time=0.2
+//   build/bench/bench_report --benchmark_min_time=0.2
 #include <benchmark/benchmark.h>
 
 #include <QBuffer>

@@ -6,6 +6,8 @@
 #   one-page  a one-page booking confirmation, process start to finished PDF
 #   1000-rows the demo template over a booking with 1,000 positions
 #   parallel  two workers on slots 1 and 2 at once
+# The in-process share of the engine (layout and PDF of 1,000 rows against
+# raw QPainter drawing) is build/bench/report_bench.
 # Usage: bash bench/report/run.sh [build-folder]   (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/../.."

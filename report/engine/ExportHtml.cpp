@@ -51,7 +51,7 @@ std::string Base64Png(const QImage& image) {
   return QByteArray::fromStdString(EncodePng(image)).toBase64().toStdString();
 }
 
-std::string FontCss(const FontSpec& f, const std::string& color) {
+std::string FontCss(const TextFont& f, const std::string& color) {
   std::string s = "font-family:'" + Escape(f.family) + "';font-size:" + Pt(f.size) + ";color:" + Css(color);
   if (f.bold) s += ";font-weight:bold";
   if (f.italic) s += ";font-style:italic";

@@ -26,8 +26,8 @@ std::string Upper(std::string s) {
   return s;
 }
 
-FontSpec FontOf(const ObjectDef& o) {
-  FontSpec f;
+TextFont FontOf(const ObjectDef& o) {
+  TextFont f;
   f.family = o.fontFamily;
   f.size = o.fontSize;
   f.bold = o.bold;
@@ -197,7 +197,7 @@ struct ReportEngine::Impl {
   // Lays one text out in a rectangle; returns the atoms and the height used.
   double TextAtoms(const ObjectDef& o, const std::string& content, double left, double top,
                    double height, bool grow, std::vector<Atom>& atoms) {
-    const FontSpec font = FontOf(o);
+    const TextFont font = FontOf(o);
     const double inner = std::max(0.1, o.width - 2 * kPadX);
     std::vector<TextLine> lines = LayoutText(content, font, inner, o.wordWrap);
     double textHeight = 2 * kPadY;

@@ -225,3 +225,49 @@ TEST_F(LayoutTest, PicturesFromFieldsMustBeImages) {
 
 }  // namespace
 }  // namespace tarvo::report
+
+namespace tarvo::report {
+namespace {
+
+TEST_F(LayoutTest, ObjectsGrowClipAlignAndTakeTheBandsHeight) {
+  data.tables["T"] = [](const std::vector<BoundParam>&) {
+    Table t;
+    t.columns = {"LANG", "NULL"};
+    t.rows = {{Value("eins zwei drei vier fünf sechs sieben acht neun zehn elf zwölf"), Value(0.0)}};
+    return t;
+  };
+  PreparedReport r = Run(R"X(<report><dataset name="T" sql="T"/><page margin="10">
+    <band type="masterdata" dataset="T" height="6">
+      <text name="Wachsend" left="0" width="20" height="5" stretch="true">[T.LANG]</text>
+      <text name="Zeile" left="30" width="40" height="5" stretch="band" frame="bottom">rechts</text>
+      <text name="Fest" left="80" width="20" height="5" frame="all">[T.LANG]</text>
+      <text name="Rechts" left="110" width="40" height="5" align="right">rechts</text>
+      <text name="Unten" left="160" width="30" height="20" valign="bottom">unten</text>
+      <text name="Null" left="0" top="30" width="30" height="5" hidezero="true">[T.NULL]x</text>
+    </band></page></report>)X");
+  const auto& items = r.pages.at(0).items;
+  double growBottom = 0, bandBox = 0, fixedBox = 0, fixedTextBottom = 0, right = 0, bottom = 0;
+  int fixedLines = 0;
+  for (const auto& i : items) {
+    if (i.kind == PreparedItem::Kind::TextRun && i.x < 30) growBottom = std::max(growBottom, i.y + i.h);
+    if (i.kind == PreparedItem::Kind::Box && i.x > 39 && i.x < 41) bandBox = i.h;
+    if (i.kind == PreparedItem::Kind::Box && i.x > 89 && i.x < 91) fixedBox = i.h;
+    if (i.kind == PreparedItem::Kind::TextRun && i.x > 90 && i.x < 110) {
+      ++fixedLines;
+      fixedTextBottom = std::max(fixedTextBottom, i.y + i.h);
+    }
+    if (i.kind == PreparedItem::Kind::TextRun && i.x > 120 && i.x < 165) right = i.x + i.w;
+    if (i.kind == PreparedItem::Kind::TextRun && i.text == "unten") bottom = i.y + i.h;
+  }
+  EXPECT_GT(growBottom, 10 + 10);  // several lines: the band grew
+  EXPECT_NEAR(bandBox, 35, 0.01);  // the band ends with its lowest object, at 30 + 5
+  EXPECT_NEAR(fixedBox, 5, 0.01);
+  EXPECT_EQ(fixedLines, 1);  // clipped to its height
+  EXPECT_LE(fixedTextBottom, 10 + 5 + 0.01);
+  EXPECT_NEAR(right, 10 + 110 + 40 - 0.5, 0.05);
+  EXPECT_NEAR(bottom, 10 + 20 - 0.3, 0.05);
+  EXPECT_TRUE(Contains(r.pages.at(0), "x"));  // 0 hidden, the rest written
+}
+
+}  // namespace
+}  // namespace tarvo::report

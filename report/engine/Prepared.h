@@ -10,7 +10,7 @@
 
 namespace tarvo::report {
 
-struct FontSpec {
+struct TextFont {
   std::string family = "DejaVu Sans";
   double size = 10;
   bool bold = false, italic = false, underline = false;
@@ -22,7 +22,7 @@ struct PreparedItem {
   double x = 0, y = 0, w = 0, h = 0;  // run: the line's box; line: from (x,y) by (w,h)
   // Text run: one laid-out line; `baseline` is the offset from y.
   std::string text;
-  FontSpec font;
+  TextFont font;
   double baseline = 0;
   std::string color = "#000000";
   // Box: fill and frame sides.

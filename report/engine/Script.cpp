@@ -84,6 +84,16 @@ ScriptEngine::ScriptEngine(const FormatSettings& fs, const FunctionRegistry* fun
 
   lua_pushcfunction(L_, &ScriptEngine::CancelFn);
   lua_setglobal(L_, "Cancel");
+  SetTimeLimit(std::chrono::seconds(60));
+}
+
+void ScriptEngine::SetTimeLimit(std::chrono::milliseconds limit) {
+  deadline_ = std::chrono::steady_clock::now() + limit;
+  lua_sethook(L_, &ScriptEngine::TimeHook, LUA_MASKCOUNT, 100000);
+}
+
+void ScriptEngine::TimeHook(lua_State* L, lua_Debug*) {
+  if (std::chrono::steady_clock::now() > Self(L)->deadline_) luaL_error(L, "Skriptlaufzeit überschritten");
 }
 
 ScriptEngine::~ScriptEngine() { lua_close(L_); }

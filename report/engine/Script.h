@@ -9,6 +9,7 @@
 // data sets and the registered functions, so `kw(d)` calls KW.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "report/engine/Value.h"
 
 struct lua_State;
+struct lua_Debug;
 
 namespace tarvo::report {
 
@@ -82,6 +84,10 @@ class ScriptEngine {
   // Evaluates an expression (compiled once, then cached). Raises EScriptError.
   Value Eval(const std::string& expression);
 
+  // Scripts that run longer than this in total fail with "Skriptlaufzeit
+  // überschritten" instead of holding the worker forever (default 60 s).
+  void SetTimeLimit(std::chrono::milliseconds limit);
+
   // Set by the script function Cancel(): the preparation stops.
   bool Cancelled() const { return cancelled_; }
 
@@ -99,11 +105,13 @@ class ScriptEngine {
   static int CancelFn(lua_State* L);
   static int DateTimeToString(lua_State* L);
   static ScriptEngine* Self(lua_State* L);
+  static void TimeHook(lua_State* L, lua_Debug* ar);
 
   lua_State* L_;
   const FormatSettings& fs_;
   const FunctionRegistry* functions_;
   bool cancelled_ = false;
+  std::chrono::steady_clock::time_point deadline_;
   std::map<std::string, const IFieldSource*> dataSets_;  // upper-case names
   std::map<std::string, std::function<Value(const std::vector<Value>&)>> builtins_;  // upper-case
   std::map<std::string, int> compiled_;  // expression -> registry reference

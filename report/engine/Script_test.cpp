@@ -80,6 +80,18 @@ TEST(ScriptEngine, ErrorsBecomeExceptionsWithLuasMessage) {
   EXPECT_EQ(s.Eval("1 + 1"), Value(int64_t{2}));
 }
 
+TEST(ScriptEngine, AnEndlessScriptRunsIntoTheTimeLimit) {
+  FormatSettings fs = FormatSettings::German();
+  ScriptEngine s(fs, nullptr);
+  s.SetTimeLimit(std::chrono::milliseconds(50));
+  try {
+    s.Run("while true do end", "Script");
+    ADD_FAILURE() << "no error";
+  } catch (const EScriptError& e) {
+    EXPECT_NE(std::string(e.what()).find("Skriptlaufzeit"), std::string::npos) << e.what();
+  }
+}
+
 TEST(ScriptEngine, CancelSetsTheFlag) {
   FormatSettings fs = FormatSettings::German();
   ScriptEngine s(fs, nullptr);

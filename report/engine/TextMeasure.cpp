@@ -39,23 +39,23 @@ QString Normalised(const std::string& text) {
 
 }  // namespace
 
-QFont MakeFont(const FontSpec& spec) {
-  QFont f(QString::fromStdString(spec.family));
-  f.setPointSizeF(spec.size);
-  f.setBold(spec.bold);
-  f.setItalic(spec.italic);
-  f.setUnderline(spec.underline);
+QFont MakeFont(const TextFont& font) {
+  QFont f(QString::fromStdString(font.family));
+  f.setPointSizeF(font.size);
+  f.setBold(font.bold);
+  f.setItalic(font.italic);
+  f.setUnderline(font.underline);
   f.setHintingPreference(QFont::PreferNoHinting);
   f.setKerning(true);
   return f;
 }
 
-double LineHeight(const FontSpec& font) {
+double LineHeight(const TextFont& font) {
   QFontMetricsF fm(MakeFont(font), Device());
   return Mm(fm.height());
 }
 
-std::vector<TextLine> LayoutText(const std::string& text, const FontSpec& font, double widthMm,
+std::vector<TextLine> LayoutText(const std::string& text, const TextFont& font, double widthMm,
                                  bool wordWrap) {
   std::vector<TextLine> out;
   if (text.empty()) return out;

@@ -12,7 +12,7 @@
 
 namespace tarvo::report {
 
-QFont MakeFont(const FontSpec& spec);
+QFont MakeFont(const TextFont& font);
 
 struct TextLine {
   std::string text;
@@ -24,11 +24,11 @@ struct TextLine {
 // Breaks `text` into lines no wider than `widthMm` (word wrap; a word longer
 // than the width is broken anywhere). Without wrapping only line breaks in
 // the text (LF, CR LF or CR) end lines. An empty text gives no lines.
-std::vector<TextLine> LayoutText(const std::string& text, const FontSpec& font, double widthMm,
+std::vector<TextLine> LayoutText(const std::string& text, const TextFont& font, double widthMm,
                                  bool wordWrap);
 
 // Height of one line of the font, mm.
-double LineHeight(const FontSpec& font);
+double LineHeight(const TextFont& font);
 
 // Makes sure a Qt GUI application object exists (fonts need one); creates an
 // offscreen one when the process has none. Call from the main thread.
