@@ -251,6 +251,19 @@ struct FunctionDef {
   std::function<Value(const std::vector<Value>&)> run;
 };
 
+// A value that needs no conversion (the common case: fields and literals of
+// the declared type).
+bool AlreadyOfType(const Value& v, ArgType type) {
+  switch (type) {
+    case ArgType::Text: return v.IsText();
+    case ArgType::Integer: return v.IsInteger() && v.Integer() >= -2147483648LL && v.Integer() <= 2147483647LL;
+    case ArgType::Float: return v.IsFloat();
+    case ArgType::Boolean: return v.IsBool();
+    case ArgType::Date: return v.IsDateTime() && v.AsDateTimeValue().HasValidDate();
+  }
+  return false;
+}
+
 std::string CountText(size_t n) { return std::to_string(n) + (n == 1 ? " Argument" : " Argumente"); }
 
 ScriptFunction Wrap(FunctionDef def, const FormatSettings& fs) {
@@ -275,8 +288,9 @@ ScriptFunction Wrap(FunctionDef def, const FormatSettings& fs) {
     for (size_t i = 0; i < most; ++i) {
       const ParamDef& p = def.params[i];
       if (i < args.size())
-        converted.push_back(ConvertArgument(args[i], p.type, fs,
-                                            std::string(def.name) + ", Argument " + p.name));
+        converted.push_back(AlreadyOfType(args[i], p.type)
+                                ? args[i]
+                                : ConvertArgument(args[i], p.type, fs, std::string(def.name) + ", Argument " + p.name));
       else
         converted.push_back(p.defaultValue);
     }
