@@ -40,7 +40,6 @@ struct Atom {
   PreparedItem item;        // y relative to the band
   bool splittable = false;  // boxes may be cut, text lines and pictures not
   const ObjectDef* deferred = nullptr;  // text evaluated after the last page
-  int page = 0;                         // PAGE when the deferred text was placed
 };
 
 struct BandInstance {
@@ -289,7 +288,6 @@ struct ReportEngine::Impl {
             a.item.w = o.width;
             a.item.h = o.height;
             a.deferred = &o;
-            a.page = static_cast<int>(Out().pages.size());
             inst.atoms.push_back(std::move(a));
             height = std::max(height, o.top + o.height);
             break;
