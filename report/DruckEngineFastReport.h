@@ -36,7 +36,8 @@ std::string& SignedInLoginName();
 
 class TDruckEngineFastReportForm {
  public:
-  // Captures the system's format settings and registers the script functions.
+  // Captures the system's format settings. Functions added to Functions()
+  // are callable from the template's scripts by their upper-case name.
   TDruckEngineFastReportForm();
   ~TDruckEngineFastReportForm();
 

@@ -40,7 +40,6 @@ struct Atom {
   PreparedItem item;        // y relative to the band
   bool splittable = false;  // boxes may be cut, text lines and pictures not
   const ObjectDef* deferred = nullptr;  // text evaluated after the last page
-  int page = 0;                         // PAGE when the deferred text was placed
   const ObjectDef* object = nullptr;    // the picture object an image came from
 };
 
@@ -275,7 +274,16 @@ struct ReportEngine::Impl {
     building = &inst;
     double height = b.height;
     std::vector<std::pair<size_t, const ObjectDef*>> toBand;  // box atoms that take the band's height
+    struct Placed {
+      const ObjectDef* o;
+      size_t begin, end;
+      double grown;  // height after growing
+      double shift = 0;
+    };
+    std::vector<Placed> placed;
     for (const auto& o : b.objects) {
+      const size_t begin = inst.atoms.size();
+      double grown = o.height;
       switch (o.kind) {
         case ObjectKind::Text:
         case ObjectKind::Rich: {
@@ -288,7 +296,6 @@ struct ReportEngine::Impl {
             a.item.w = o.width;
             a.item.h = o.height;
             a.deferred = &o;
-            a.page = static_cast<int>(Out().pages.size());
             inst.atoms.push_back(std::move(a));
             height = std::max(height, o.top + o.height);
             break;
@@ -296,6 +303,7 @@ struct ReportEngine::Impl {
           std::string content = o.kind == ObjectKind::Rich ? Expand(RtfToText(o.text), o) : Expand(o.text, o);
           if (o.stretchToBand && (!o.fill.empty() || o.frame.Any())) toBand.emplace_back(inst.atoms.size(), &o);
           const double h = TextAtoms(o, content, o.left, o.top, o.height, o.stretch, inst.atoms);
+          grown = h;
           if (b.stretch) height = std::max(height, o.top + h);
           break;
         }
@@ -354,8 +362,30 @@ struct ReportEngine::Impl {
         }
       }
       height = std::max(height, o.top + (o.kind == ObjectKind::Line ? std::max(0.0, o.height) : 0.0));
+      placed.push_back({&o, begin, inst.atoms.size(), grown});
     }
-    for (const auto& [index, o] : toBand) inst.atoms[index].item.h = std::max(inst.atoms[index].item.h, height - o->top);
+    // Objects below a grown object that overlap it horizontally move down by
+    // its growth (and by its own shift), unless they say shift="false".
+    std::vector<Placed*> byTop;
+    for (auto& p : placed) byTop.push_back(&p);
+    std::stable_sort(byTop.begin(), byTop.end(), [](const Placed* a, const Placed* b) { return a->o->top < b->o->top; });
+    for (size_t i = 0; i < byTop.size(); ++i) {
+      Placed& p = *byTop[i];
+      if (!p.o->shift) continue;
+      for (size_t j = 0; j < i; ++j) {
+        const Placed& q = *byTop[j];
+        const bool above = q.o->top + q.o->height <= p.o->top + kEps;
+        const bool overlap = q.o->left < p.o->left + p.o->width - kEps && p.o->left < q.o->left + q.o->width - kEps;
+        if (above && overlap) p.shift = std::max(p.shift, q.shift + q.grown - q.o->height);
+      }
+      if (p.shift <= kEps) continue;
+      for (size_t k = p.begin; k < p.end; ++k) inst.atoms[k].item.y += p.shift;
+      if (b.stretch) height = std::max(height, p.o->top + p.shift + std::max(p.grown, 0.0));
+    }
+    std::map<const ObjectDef*, double> shiftOf;
+    for (const auto& p : placed) shiftOf[p.o] = p.shift;
+    for (const auto& [index, o] : toBand)
+      inst.atoms[index].item.h = std::max(inst.atoms[index].item.h, height - o->top - shiftOf[o]);
     inst.height = height;
     return inst;
   }

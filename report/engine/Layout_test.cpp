@@ -244,12 +244,14 @@ TEST_F(LayoutTest, ObjectsGrowClipAlignAndTakeTheBandsHeight) {
       <text name="Rechts" left="110" width="40" height="5" align="right">rechts</text>
       <text name="Unten" left="160" width="30" height="20" valign="bottom">unten</text>
       <text name="Null" left="0" top="30" width="30" height="5" hidezero="true">[T.NULL]x</text>
+      <text name="Bleibt" left="5" top="20" width="10" height="5" shift="false">b</text>
     </band></page></report>)X");
   const auto& items = r.pages.at(0).items;
   double growBottom = 0, bandBox = 0, fixedBox = 0, fixedTextBottom = 0, right = 0, bottom = 0;
   int fixedLines = 0;
   for (const auto& i : items) {
-    if (i.kind == PreparedItem::Kind::TextRun && i.x < 30) growBottom = std::max(growBottom, i.y + i.h);
+    if (i.kind == PreparedItem::Kind::TextRun && i.x < 30 && i.text != "x" && i.text != "b")
+      growBottom = std::max(growBottom, i.y + i.h);
     if (i.kind == PreparedItem::Kind::Box && i.x > 39 && i.x < 41) bandBox = i.h;
     if (i.kind == PreparedItem::Kind::Box && i.x > 89 && i.x < 91) fixedBox = i.h;
     if (i.kind == PreparedItem::Kind::TextRun && i.x > 90 && i.x < 110) {
@@ -260,7 +262,16 @@ TEST_F(LayoutTest, ObjectsGrowClipAlignAndTakeTheBandsHeight) {
     if (i.kind == PreparedItem::Kind::TextRun && i.text == "unten") bottom = i.y + i.h;
   }
   EXPECT_GT(growBottom, 10 + 10);  // several lines: the band grew
-  EXPECT_NEAR(bandBox, 35, 0.01);  // the band ends with its lowest object, at 30 + 5
+  // The text below the grown one moved down by the growth; the band ends with it.
+  const double growth = growBottom + 0.3 - 10 - 5;
+  double xTop = 0, bTop = 0;
+  for (const auto& i : items) {
+    if (i.kind == PreparedItem::Kind::TextRun && i.text == "x") xTop = i.y;
+    if (i.kind == PreparedItem::Kind::TextRun && i.text == "b") bTop = i.y;
+  }
+  EXPECT_NEAR(xTop, 10 + 30 + growth + 0.3, 0.01);
+  EXPECT_NEAR(bTop, 10 + 20 + 0.3, 0.01);  // shift="false" stays
+  EXPECT_NEAR(bandBox, 35 + growth, 0.01);
   EXPECT_NEAR(fixedBox, 5, 0.01);
   EXPECT_EQ(fixedLines, 1);  // clipped to its height
   EXPECT_LE(fixedTextBottom, 10 + 5 + 0.01);

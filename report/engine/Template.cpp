@@ -250,6 +250,7 @@ class Reader {
     } else {
       o.stretch = Bool("stretch", false);
     }
+    o.shift = Bool("shift", true);
     o.color = Attr("color", o.color);
     o.fill = Attr("fill");
     for (const std::string& s : Split(Lower(Attr("frame")))) {

@@ -59,6 +59,7 @@ struct ObjectDef {
   bool wordWrap = true;
   bool stretch = false;    // grows with its text
   bool stretchToBand = false;  // takes the band's final height (stretch="band")
+  bool shift = true;       // moves down when an object above it grows
   std::string color = "#000000";
   std::string fill;        // empty: transparent
   Frame frame;
