@@ -1,0 +1,67 @@
+// Many requests at once: at most 32 are served, the rest answered at once
+// with 503, and nothing is left attached afterwards.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "tests/server/E2EFixture.h"
+
+namespace tarvo::testing_web {
+namespace {
+
+class ConcurrencyDbTest : public WebServerTest {
+ protected:
+  int OtherAttachments() {
+    const std::string out = db_->Isql(
+        "SELECT 'COUNT=' || COUNT(*) FROM MON$ATTACHMENTS WHERE MON$SYSTEM_FLAG = 0 "
+        "AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION;");
+    const size_t p = out.find("COUNT=");
+    return p == std::string::npos ? -1 : std::atoi(out.c_str() + p + 6);
+  }
+};
+
+TEST_F(ConcurrencyDbTest, SixtyFourSlowQueriesAtMostThirtyTwoRun) {
+  constexpr int kRequests = 64;
+  std::vector<int> status(kRequests, 0);
+  std::vector<std::string> bodies(kRequests);
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kRequests; ++i) {
+    threads.emplace_back([&, i] {
+      server::TTarvoClient client(Url(), kTestKey);
+      ready++;
+      while (ready.load() < kRequests) std::this_thread::yield();
+      try {
+        const auto r = client.PostEncrypted("/v2/query", R"j({"sql":"SELECT X FROM P_LANGSAM(400000)"})j");
+        status[i] = r.Status;
+        bodies[i] = r.Status == 200 ? client.Decrypt(r.Body) : r.Body;
+      } catch (const std::exception& e) {
+        bodies[i] = e.what();
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  int ok = 0, busy = 0;
+  for (int i = 0; i < kRequests; ++i) {
+    if (status[i] == 200) {
+      ++ok;
+      EXPECT_EQ(bodies[i].substr(0, 25), R"({"data":[{"x":"400000"}],)");
+    } else {
+      EXPECT_EQ(status[i], 503) << bodies[i];
+      EXPECT_EQ(bodies[i], "Zu viele gleichzeitige Verbindungen");
+      ++busy;
+    }
+  }
+  EXPECT_GE(ok, 1);
+  EXPECT_LE(ok, 32);
+  EXPECT_EQ(ok + busy, kRequests);
+
+  // Healthy afterwards, with nothing left attached.
+  EXPECT_EQ(QueryJson("SELECT 1 AS A FROM RDB$DATABASE").substr(0, 20), R"({"data":[{"a":"1"}],)");
+  EXPECT_EQ(OtherAttachments(), 0);
+}
+
+}  // namespace
+}  // namespace tarvo::testing_web
