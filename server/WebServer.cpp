@@ -330,7 +330,7 @@ void TWebServer::Start() {
   const int port = ParsePort(Konfiguration().TarvoServerPort.get());
   try {
     Poco::Net::ServerSocket socket;
-    socket.bind(Poco::Net::SocketAddress(Poco::Net::IPAddress(), static_cast<Poco::UInt16>(port)), true);
+    socket.bind(Poco::Net::SocketAddress(Poco::Net::IPAddress(), static_cast<Poco::UInt16>(port)), true, false);
     socket.listen(128);
     Poco::Net::HTTPServerParams::Ptr params = new Poco::Net::HTTPServerParams;
     params->setKeepAlive(false);
