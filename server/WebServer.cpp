@@ -1,5 +1,5 @@
 // The listener. Each accepted connection runs on a thread of its own pool
-// (128 threads; connections beyond that wait in a queue of 64 and further
+// (128 threads; connections beyond that wait in a queue of 256 and further
 // ones are refused), reads one request (no keep-alive) and leases a
 // TWebModul from the module pool for it. At most 32 modules are busy at
 // once; a request beyond that is answered at once with status 503 and the
@@ -34,7 +34,7 @@ namespace {
 
 constexpr int kMaxBusyModules = 32;
 constexpr int kMaxThreads = 128;
-constexpr int kMaxQueued = 64;
+constexpr int kMaxQueued = 256;
 // Bodies above this are refused (413) before anything is decoded.
 constexpr std::streamsize kMaxBodyBytes = std::streamsize(1) << 30;
 

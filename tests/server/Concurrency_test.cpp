@@ -56,11 +56,16 @@ TEST_F(ConcurrencyDbTest, SixtyFourSlowQueriesAtMostThirtyTwoRun) {
   }
   EXPECT_GE(ok, 1);
   EXPECT_LE(ok, 32);
-  EXPECT_EQ(ok + busy, kRequests);
+  EXPECT_EQ(ok + busy, kRequests) << "served " << ok << ", refused " << busy;
 
   // Healthy afterwards, with nothing left attached.
   EXPECT_EQ(QueryJson("SELECT 1 AS A FROM RDB$DATABASE").substr(0, 20), R"({"data":[{"a":"1"}],)");
-  EXPECT_EQ(OtherAttachments(), 0);
+  int left = OtherAttachments();
+  for (int i = 0; i < 20 && left != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    left = OtherAttachments();
+  }
+  EXPECT_EQ(left, 0);
 }
 
 }  // namespace
