@@ -129,6 +129,10 @@ class RequestHandler : public Poco::Net::HTTPRequestHandler {
       return;
     }
     ReadBody(req.stream(), request.Content);
+    // A body shorter than announced is a broken request, not a short one.
+    if (req.hasContentLength() && static_cast<Poco::Int64>(request.Content.size()) != req.getContentLength64())
+      throw std::runtime_error("request body ended after " + std::to_string(request.Content.size()) + " of " +
+                               std::to_string(req.getContentLength64()) + " bytes");
 
     ModulePool::Lease lease = pool_.Acquire();
     if (!lease) {
