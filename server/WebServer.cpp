@@ -65,8 +65,12 @@ class ModulePool {
     std::unique_ptr<TWebModul> module;
     {
       std::lock_guard lock(mutex_);
-      if (busy_ >= kMaxBusyModules) return {};
+      if (busy_ >= kMaxBusyModules) {
+        ++refused_;
+        return {};
+      }
       ++busy_;
+      if (busy_ > peak_) peak_ = busy_;
       if (!idle_.empty()) {
         module = std::move(idle_.back());
         idle_.pop_back();
@@ -82,6 +86,20 @@ class ModulePool {
       }
     }
     return Lease(this, std::move(module));
+  }
+
+  int Peak() {
+    std::lock_guard lock(mutex_);
+    return peak_;
+  }
+  int Refused() {
+    std::lock_guard lock(mutex_);
+    return refused_;
+  }
+  void ResetFigures() {
+    std::lock_guard lock(mutex_);
+    peak_ = busy_;
+    refused_ = 0;
   }
 
   // Frees the idle modules (and with them their connections).
@@ -103,6 +121,8 @@ class ModulePool {
   ServerContext& context_;
   std::mutex mutex_;
   int busy_ = 0;
+  int peak_ = 0;
+  int refused_ = 0;
   std::vector<std::unique_ptr<TWebModul>> idle_;
 };
 
@@ -346,6 +366,7 @@ void TWebServer::Start() {
     Poco::Net::HTTPRequestHandlerFactory::Ptr handlers = new HandlerFactory(impl_->pool);
     auto server = std::make_unique<Poco::Net::TCPServer>(
         new ConnectionFactory(params, handlers, impl_->context, impl_->registry), *threads, socket, params);
+    impl_->pool.ResetFigures();
     server->start();
     impl_->port = socket.address().port();
     impl_->threads = std::move(threads);
@@ -375,6 +396,14 @@ bool TWebServer::Active() const {
 int TWebServer::Port() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->port;
+}
+
+int TWebServer::PeakBusyModules() const {
+  return impl_->pool.Peak();
+}
+
+int TWebServer::RefusedRequests() const {
+  return impl_->pool.Refused();
 }
 
 }  // namespace tarvo::server

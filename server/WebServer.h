@@ -24,6 +24,11 @@ class TWebServer {
   bool Active() const;
   int Port() const;  // the bound port while active
 
+  // Module pool figures since the last Start: the most modules busy at the
+  // same time, and the requests refused because all 32 were busy.
+  int PeakBusyModules() const;
+  int RefusedRequests() const;
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

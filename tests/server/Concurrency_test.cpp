@@ -26,6 +26,9 @@ TEST_F(ConcurrencyDbTest, SixtyFourSlowQueriesAtMostThirtyTwoRun) {
   constexpr int kRequests = 64;
   std::vector<int> status(kRequests, 0);
   std::vector<std::string> bodies(kRequests);
+  server_->Stop();
+  server_->Start();  // fresh figures, on a new port
+  client_ = std::make_unique<server::TTarvoClient>(Url(), kTestKey);
   std::atomic<int> ready{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < kRequests; ++i) {
@@ -54,8 +57,12 @@ TEST_F(ConcurrencyDbTest, SixtyFourSlowQueriesAtMostThirtyTwoRun) {
       ++busy;
     }
   }
+  // Requests that arrive after an early one finished may be served too, so
+  // the limit shows in the server's own figure.
+  EXPECT_LE(server_->PeakBusyModules(), 32);
   EXPECT_GE(ok, 1);
-  EXPECT_LE(ok, 32);
+  EXPECT_GE(busy, 1);
+  EXPECT_EQ(server_->RefusedRequests(), busy);
   EXPECT_EQ(ok + busy, kRequests) << "served " << ok << ", refused " << busy;
 
   // Healthy afterwards, with nothing left attached.
