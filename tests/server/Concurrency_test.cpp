@@ -75,5 +75,33 @@ TEST_F(ConcurrencyDbTest, SixtyFourSlowQueriesAtMostThirtyTwoRun) {
   EXPECT_EQ(left, 0);
 }
 
+TEST_F(ConcurrencyDbTest, StopLetsRunningRequestsFinish) {
+  int status = 0;
+  std::string body;
+  std::atomic<bool> sent{false}, done{false};
+  std::thread request([&] {
+    server::TTarvoClient client(Url(), kTestKey);
+    sent = true;
+    const auto r = client.PostEncrypted("/v2/query", R"j({"sql":"SELECT X FROM P_LANGSAM(6000000)"})j");
+    status = r.Status;
+    body = client.Decrypt(r.Body);
+    done = true;
+  });
+  while (!sent) std::this_thread::yield();
+  for (int i = 0; i < 200 && context_->OpenConnections.load() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const bool endedEarly = done;
+  server_->Stop();
+  request.join();
+  EXPECT_FALSE(endedEarly) << "the request ended before the stop";
+  EXPECT_EQ(status, 200);
+  EXPECT_EQ(body.substr(0, 26), R"({"data":[{"x":"6000000"}],)");
+  EXPECT_EQ(context_->OpenConnections.load(), 0);
+  server_->Start();
+  client_ = std::make_unique<server::TTarvoClient>(Url(), kTestKey);
+  EXPECT_FALSE(QueryJson("SELECT 1 AS A FROM RDB$DATABASE").empty());
+}
+
 }  // namespace
 }  // namespace tarvo::testing_web
