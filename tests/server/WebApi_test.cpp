@@ -225,7 +225,18 @@ TEST_F(WebApiDbTest, StreamAndPlainStreamGiveTheBlobBytes) {
   r = Query("/v2/plainstream", {"SELECT DATEN FROM T_WERTE WHERE NR = 99", {}});
   EXPECT_EQ(r.Status, 200);
   EXPECT_EQ(r.Body, "");
-  // The connection the plain stream left open does not disturb the next request.
+  // Once the body is sent, nothing stays attached.
+  r = Query("/v2/plainstream", {"SELECT DATEN FROM T_WERTE WHERE NR = 10", {}});
+  EXPECT_EQ(r.Body, bytes);
+  std::string out;
+  for (int i = 0; i < 20; ++i) {  // the server releases it right after sending
+    out = db_->Isql(
+        "SELECT 'COUNT=' || COUNT(*) FROM MON$ATTACHMENTS WHERE MON$SYSTEM_FLAG = 0 "
+        "AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION;");
+    if (out.find("COUNT=0") != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_NE(out.find("COUNT=0"), std::string::npos) << out;
   EXPECT_EQ(Query("/v2/query", {"SELECT NR FROM T_WERTE WHERE NR = 10", {}}).Status, 200);
   db_->Isql("DELETE FROM T_WERTE WHERE NR = 10;");
 }
