@@ -250,8 +250,10 @@ TEST_F(WebApiDbTest, AnnouncementHeaderReplacesThePlatformAddress) {
   // The change was saved; later requests that change nothing write no file.
   ASSERT_TRUE(std::filesystem::exists(k.FileName()));
   std::filesystem::remove(k.FileName());
-  EXPECT_EQ(announce(R"({"url":"https://neu.example/"})").Status, 200);
-  EXPECT_FALSE(std::filesystem::exists(k.FileName()));
+  for (const char* same : {R"({"url":"https://neu.example/"})", R"({"url":"http://neu.example"})"}) {
+    EXPECT_EQ(announce(same).Status, 200);
+    EXPECT_FALSE(std::filesystem::exists(k.FileName())) << same;
+  }
   EXPECT_TRUE(k.MatchesWebplattformURL("https://neu.example")) << k.FWebplattformURL.get();
   k.DevMode = true;
   EXPECT_EQ(announce(R"({"url":"https://dev.example"})").Status, 200);
