@@ -1,10 +1,12 @@
 // The HTTP API over loopback against a real database.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <random>
 #include <thread>
 
+#include "common/Codepage.h"
 #include "common/Konfiguration.h"
 #include "server/Envelope.h"
 #include "server/Web.h"
@@ -205,6 +207,13 @@ TEST_F(WebApiDbTest, StreamAndPlainStreamGiveTheBlobBytes) {
     hex += b;
   }
   db_->Execute("INSERT INTO T_WERTE (NR, DATEN, NOTIZ) VALUES (10, x'" + hex + "', 'Notiz')");
+
+  // In a JSON row, raw bytes read as Windows-1252 text; a text blob as text.
+  {
+    const auto row = nlohmann::json::parse(QueryJson("SELECT DATEN, NOTIZ FROM T_WERTE WHERE NR = 10"));
+    EXPECT_EQ(row["data"][0]["daten"].get<std::string>(), Cp1252ToUtf8(bytes));
+    EXPECT_EQ(row["data"][0]["notiz"].get<std::string>(), "Notiz");
+  }
 
   TClientResponse r = Query("/v2/stream", {"SELECT DATEN FROM T_WERTE WHERE NR = :NR", {{"NR", "10"}}});
   ASSERT_EQ(r.Status, 200);
