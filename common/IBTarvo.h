@@ -159,8 +159,12 @@ class TIBRQuery {
   void SetTag(int tag);
   int Tag() const;
 
-  // Prepares on the connection's transaction (started when needed). Open and
-  // ExecSQL prepare implicitly.
+  // Prepares on the connection's transaction (started when needed; the
+  // connection is opened when it is closed). Open and ExecSQL prepare
+  // implicitly; a prepared statement is kept until SetSQL, until the
+  // connection closes, or until the query is destroyed. Commit and Rollback
+  // close an open result (Active() turns false); the retaining variants keep
+  // it. A query that outlives its TIBRDATABASE raises EDatabaseError on use.
   void Prepare();
   // Runs a statement with a result set and moves to the first row. Text
   // parameters that feed TIMESTAMP, TIME or DATE inputs (types 510, 560,
