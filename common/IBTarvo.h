@@ -245,7 +245,9 @@ std::string FormatFloat(double value, char decimalSeparator, int precision = 15)
 // name (empty for a bare "?" written in the statement, which is always
 // bound as NULL); `names` the distinct names in order of first appearance,
 // as written. Quoted strings ('...' and "...") and comments (-- and /* */)
-// are copied unscanned.
+// are copied unscanned. Statements beginning with CREATE, ALTER or RECREATE
+// have no parameters (their PSQL bodies name variables as :NAME); in an
+// EXECUTE BLOCK only the header before the body's AS takes parameters.
 struct ParsedStatement {
   std::string positionalSql;
   std::vector<std::string> positions;

@@ -208,6 +208,18 @@ TEST(ParseNamedParameters, NamesOutsideQuotesAndComments) {
       {"SELECT a - -1, x FROM T WHERE D > '12:30' AND :P>0", "SELECT a - -1, x FROM T WHERE D > '12:30' AND ?>0",
        {"P"}, {"P"}},
       {"SELECT 1 FROM T WHERE A = : B", "SELECT 1 FROM T WHERE A = : B", {}, {}},
+      // PSQL bodies name their variables with a colon.
+      {"CREATE TRIGGER X FOR T BEFORE INSERT AS BEGIN NEW.A = :B; END",
+       "CREATE TRIGGER X FOR T BEFORE INSERT AS BEGIN NEW.A = :B; END", {}, {}},
+      {" -- neu\nrecreate procedure P AS BEGIN :x = 1; END",
+       " -- neu\nrecreate procedure P AS BEGIN :x = 1; END", {}, {}},
+      {"EXECUTE BLOCK (N INTEGER = :N, \"AS\" VARCHAR(2) = :AS_TEXT) RETURNS (R INTEGER) AS "
+       "DECLARE I INTEGER = 0; BEGIN WHILE (I < :N) DO I = I + 1; R = :I; SUSPEND; END",
+       "EXECUTE BLOCK (N INTEGER = ?, \"AS\" VARCHAR(2) = ?) RETURNS (R INTEGER) AS "
+       "DECLARE I INTEGER = 0; BEGIN WHILE (I < :N) DO I = I + 1; R = :I; SUSPEND; END",
+       {"N", "AS_TEXT"}, {"N", "AS_TEXT"}},
+      {"execute block as begin post_event :x; end", "execute block as begin post_event :x; end",
+       {}, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sql);
@@ -241,6 +253,18 @@ TEST_F(IBTarvoDb, RepeatedNamesAndQuotedLookalikesBindCorrectly) {
   EXPECT_EQ(q.AsText(1), ":X");
   EXPECT_EQ(q.AsText(2), ":Y -- /* kein Kommentar");
   EXPECT_EQ(q.AsInteger(3), 7);
+}
+
+TEST_F(IBTarvoDb, ExecuteBlockTakesParametersOnlyInItsHeader) {
+  TIBRQuery q(db_);
+  q.SetSQL(
+      "EXECUTE BLOCK (N INTEGER = :N) RETURNS (R INTEGER) AS DECLARE I INTEGER = 0; "
+      "BEGIN WHILE (I < :N) DO BEGIN I = I + 1; R = :I * 10; SUSPEND; END END");
+  EXPECT_EQ(q.ParamNames(), (std::vector<std::string>{"N"}));
+  q.SetParamInteger("N", 3);
+  std::string rows;
+  for (q.Open(); !q.Eof(); q.Next()) rows += q.AsText(0) + ";";
+  EXPECT_EQ(rows, "10;20;30;");
 }
 
 TEST_F(IBTarvoDb, UnknownParameterNameIsAnError) {
