@@ -180,6 +180,23 @@ TEST_F(IBTarvoDb, NumbersAreWrittenLikeTheLocale) {
   EXPECT_EQ(q.AsText(0), "1234.5");
 }
 
+TEST_F(IBTarvoDb, WideResultsAndManyParameters) {
+  std::string sql = "SELECT ";
+  for (int i = 0; i < 30; ++i) sql += (i ? ", " : "") + std::string("CAST(:P") + std::to_string(i) +
+                                      " AS INTEGER) + " + std::to_string(i) + " AS C" +
+                                      std::to_string(i);
+  sql += " FROM RDB$DATABASE";
+  TIBRQuery q(db_);
+  q.SetSQL(sql);
+  for (int i = 0; i < 30; ++i) q.SetParamInteger("P" + std::to_string(i), 100 * i);
+  q.Open();
+  ASSERT_EQ(q.FieldCount(), 30);
+  for (int i = 0; i < 30; ++i) {
+    EXPECT_EQ(q.FieldName(i), "C" + std::to_string(i));
+    EXPECT_EQ(q.AsInteger(i), 101 * i);
+  }
+}
+
 TEST_F(IBTarvoDb, DateTimeTextLeavesOutMidnight) {
   EXPECT_EQ(Scalar("SELECT CAST('01.02.2024' AS DATE) FROM RDB$DATABASE"), "01.02.2024");
   EXPECT_EQ(Scalar("SELECT CAST('01.02.2024 00:00:01' AS DATE) FROM RDB$DATABASE"),
@@ -319,6 +336,19 @@ TEST_F(IBTarvoDb, EveryParameterKindReachesItsColumn) {
   EXPECT_EQ(q.AsText(6), "Text-Blob: ß");
   EXPECT_EQ(q.AsBytes(7), std::string("\0\xFF\x80", 3));
   EXPECT_TRUE(q.IsNull(8));
+
+  // A long text into a text blob crosses several segments intact.
+  std::string longText;
+  while (longText.size() < 100000) longText += "Grüße aus Köln, Straße ";
+  q.SetSQL("UPDATE PK SET TB = :TB");
+  q.SetParamText("TB", longText);
+  q.ExecSQL();
+  q.SetSQL("SELECT TB FROM PK");
+  q.Open();
+  std::string streamed;
+  q.ReadBlob(0, [&](std::string_view chunk) { streamed.append(chunk); });
+  EXPECT_TRUE(streamed == longText);
+  EXPECT_TRUE(q.AsText(0) == longText);
 
   // A double parameter, and a text the server cannot cast.
   q.SetSQL("SELECT CAST(:X AS DOUBLE PRECISION) * 2 FROM RDB$DATABASE");
