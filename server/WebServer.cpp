@@ -151,6 +151,8 @@ class RequestHandler : public Poco::Net::HTTPRequestHandler {
       SendText(resp, 413, "Request Entity Too Large", "Request Entity Too Large");
       return;
     }
+    if (req.hasContentLength() && req.getContentLength64() > 0)
+      request.Content.reserve(static_cast<size_t>(req.getContentLength64()));
     ReadBody(req.stream(), request.Content);
     // A body shorter than announced is a broken request, not a short one.
     if (req.hasContentLength() && static_cast<Poco::Int64>(request.Content.size()) != req.getContentLength64())
