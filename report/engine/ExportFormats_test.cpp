@@ -17,6 +17,7 @@
 
 #include "report/engine/Export.h"
 #include "report/engine/ExportCsv.h"
+#include "report/engine/ExportRtf.h"
 #include "report/engine/Layout.h"
 #include "report/engine/TextMeasure.h"
 
@@ -161,6 +162,24 @@ TEST_F(ExportFormats, RtfReadsBackAsTheReportsWordsInOrderWithPngPicturesAndPage
   EXPECT_EQ(rtf.find("{\\header"), std::string::npos);
   EXPECT_EQ(rtf.find("{\\footer"), std::string::npos);
   EXPECT_NE(rtf.find("{\\*\\generator FastReport;}"), std::string::npos);
+}
+
+TEST_F(ExportFormats, RtfEscapesBracesBackslashesAndCharactersBeyondWindows1252) {
+  PreparedReport r;
+  r.pages.resize(1);
+  PreparedItem run;
+  run.x = run.y = 10;
+  run.w = 80;
+  run.h = 5;
+  run.text = "{C:\\Reise} \xE2\x86\x92 5 \xE2\x82\xAC \xCE\xA9";  // {C:\Reise} → 5 € Ω
+  r.pages[0].items.push_back(run);
+  const std::string rtf = RtfExporter::Render(r, DocumentInfo{"T", "", "", "FastReport"});
+  EXPECT_NE(rtf.find("\\{C:\\\\Reise\\} \\u8594? 5 \\'80 \\u937?"), std::string::npos) << rtf;
+  const fs::path file = dir_ / "probe.escape.rtf";
+  std::ofstream(file, std::ios::binary) << rtf;
+  EXPECT_NE(Check("rtf", file).value("text", "").find("{C:\\Reise} \xE2\x86\x92 5 \xE2\x82\xAC \xCE\xA9"),
+            std::string::npos);
+  fs::remove(file);
 }
 
 TEST_F(ExportFormats, CsvOneLinePerVisualRowInWindows1252) {
