@@ -1,4 +1,4 @@
-// Paints prepared pages with QPainter for the raster and picture-based
+// Paints prepared pages with QPainter for the PDF, raster and picture-based
 // exports: one page onto a painter whose device units are pixels at the
 // 720 dpi the layout measured with, or a page as an image at any dpi.
 #pragma once

@@ -1,31 +1,19 @@
 #include "report/engine/PdfExport.h"
 
 #include <QBuffer>
-#include <QColor>
-#include <QFont>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QPen>
 
 #include <cstdio>
 #include <regex>
 
-#include "report/engine/TextMeasure.h"
+#include "report/engine/PagePainter.h"
 
 namespace tarvo::report {
 
 namespace {
-
-constexpr int kResolution = 720;  // device pixels per inch, as the measuring device
-
-double Px(double mm) { return mm * kResolution / 25.4; }
-
-QColor Color(const std::string& c) {
-  QColor q(QString::fromStdString(c));
-  return q.isValid() ? q : QColor(Qt::black);
-}
 
 // A PDF text string: UTF-16BE with byte-order mark, in hex.
 std::string PdfText(const std::string& utf8) {
@@ -37,42 +25,6 @@ std::string PdfText(const std::string& utf8) {
     out += buf;
   }
   return out + ">";
-}
-
-void DrawPage(QPainter& p, const PreparedPage& page) {
-  for (const auto& it : page.items) {
-    switch (it.kind) {
-      case PreparedItem::Kind::Box: {
-        QRectF r(Px(it.x), Px(it.y), Px(it.w), Px(it.h));
-        if (!it.fill.empty()) p.fillRect(r, Color(it.fill));
-        QPen pen(Color(it.lineColor));
-        pen.setWidthF(Px(it.lineWidth));
-        pen.setCapStyle(Qt::SquareCap);
-        p.setPen(pen);
-        if (it.frameTop) p.drawLine(r.topLeft(), r.topRight());
-        if (it.frameBottom) p.drawLine(r.bottomLeft(), r.bottomRight());
-        if (it.frameLeft) p.drawLine(r.topLeft(), r.bottomLeft());
-        if (it.frameRight) p.drawLine(r.topRight(), r.bottomRight());
-        break;
-      }
-      case PreparedItem::Kind::Line: {
-        QPen pen(Color(it.lineColor));
-        pen.setWidthF(Px(it.lineWidth));
-        p.setPen(pen);
-        p.drawLine(QPointF(Px(it.x), Px(it.y)), QPointF(Px(it.x + it.w), Px(it.y + it.h)));
-        break;
-      }
-      case PreparedItem::Kind::Image:
-        if (!it.image.isNull()) p.drawImage(QRectF(Px(it.x), Px(it.y), Px(it.w), Px(it.h)), it.image);
-        break;
-      case PreparedItem::Kind::TextRun: {
-        p.setFont(MakeFont(it.font));
-        p.setPen(Color(it.color));
-        p.drawText(QPointF(Px(it.x), Px(it.y + it.baseline)), QString::fromStdString(it.text));
-        break;
-      }
-    }
-  }
 }
 
 }  // namespace
@@ -133,7 +85,7 @@ std::string PdfExporter::Render(const PreparedReport& report, const DocumentInfo
   {
     QPdfWriter writer(&buffer);
     writer.setPdfVersion(QPagedPaintDevice::PdfVersion_1_6);
-    writer.setResolution(kResolution);
+    writer.setResolution(static_cast<int>(kPaintDpi));
     writer.setCreator(QString::fromStdString(info.creator));
     writer.setTitle(QString::fromStdString(info.title));
     auto layoutFor = [](const PreparedPage& pg) {
@@ -150,7 +102,7 @@ std::string PdfExporter::Render(const PreparedReport& report, const DocumentInfo
         writer.setPageLayout(layoutFor(pages[i]));
         writer.newPage();
       }
-      DrawPage(painter, pages[i]);
+      PaintPage(painter, pages[i]);
     }
     painter.end();
   }
