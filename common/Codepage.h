@@ -12,5 +12,7 @@ std::string Utf8ToCp1252(std::string_view utf8);
 // Every byte has a meaning; the five unassigned ones map to U+0081 etc.
 std::string Cp1252ToUtf8(std::string_view cp1252);
 bool IsValidUtf8(std::string_view text);
+// Appends the UTF-8 encoding of one code point (at most U+10FFFF) to `out`.
+void AppendUtf8(std::string& out, char32_t cp);
 
 }  // namespace tarvo

@@ -109,23 +109,6 @@ std::string DecodeFileText(const std::string& bytes) {
     const auto b = static_cast<unsigned char>(bytes[i + 1]);
     return le ? static_cast<char32_t>(a | (b << 8)) : static_cast<char32_t>((a << 8) | b);
   };
-  auto append = [&](char32_t cp) {
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  };
   for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
     char32_t cp = unit(i);
     if (cp >= 0xD800 && cp <= 0xDBFF && i + 3 < bytes.size()) {
@@ -136,7 +119,7 @@ std::string DecodeFileText(const std::string& bytes) {
       }
     }
     if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;  // lone surrogate
-    append(cp);
+    AppendUtf8(out, cp);
   }
   return out;
 }

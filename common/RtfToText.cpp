@@ -275,23 +275,7 @@ class Converter {
     lastWasPar_ = false;
   }
 
-  void AppendUtf8(char32_t cp) {
-    if (cp < 0x80) {
-      out_.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out_.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out_.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out_.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out_.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out_.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out_.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out_.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out_.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out_.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
+  void AppendUtf8(char32_t cp) { tarvo::AppendUtf8(out_, cp); }
 
   static bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
   static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
