@@ -41,8 +41,14 @@ std::string Trim(std::string_view s) {
 class CloseAtEnd {
  public:
   explicit CloseAtEnd(std::function<void()> close) : close_(std::move(close)) {}
-  ~CloseAtEnd() {
-    if (close_) close_();
+  ~CloseAtEnd() { Close(); }
+  // Closes now (the action's finally block before its LEAVE line).
+  void Close() {
+    if (close_) {
+      auto f = std::move(close_);
+      close_ = nullptr;
+      f();
+    }
   }
   CloseAtEnd(const CloseAtEnd&) = delete;
   CloseAtEnd& operator=(const CloseAtEnd&) = delete;
@@ -472,6 +478,7 @@ void TWebModul::WebModulV2QueryHandlerAction(const TWebRequest& request, TWebRes
   writer.EndObject();
   writer.EndObject();
   WriteEncryptedResponseStream(std::move(json), response);
+  close.Close();
   LogDebug("LEAVE: WebModulV2QueryHandlerAction");
 }
 
@@ -507,6 +514,7 @@ void TWebModul::WebModulV2QueryBatchHandlerAction(const TWebRequest& request, TW
   writer.EndObject();
   writer.EndObject();
   WriteEncryptedResponseStream(std::move(json), response);
+  close.Close();
   LogDebug("LEAVE: WebModulV2QueryBatchHandlerAction");
 }
 
@@ -532,6 +540,7 @@ void TWebModul::WebModulV2StreamHandlerAction(const TWebRequest& request, TWebRe
     query.Close();
   }
   WriteEncryptedResponseStream(std::move(bytes), response);
+  close.Close();
   LogDebug("LEAVE: WebModulV2StreamHandlerAction");
 }
 
