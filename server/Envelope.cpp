@@ -174,18 +174,33 @@ std::string Base64EncodeMime(std::string_view bytes) {
   return out;
 }
 
-std::string Base64DecodeLenient(std::string_view text) {
+size_t Base64DecodedCapacity(size_t textSize) {
+  return textSize / 4 * 3 + 8;
+}
+
+size_t Base64DecodeLenientTo(std::string_view text, char* outBuffer) {
   const unsigned char* v = Values().v;
-  std::string out;
-  out.resize(text.size() / 4 * 3 + 3);
-  auto* o = reinterpret_cast<unsigned char*>(out.data());
+  auto* o = reinterpret_cast<unsigned char*>(outBuffer);
+  auto* const begin = o;
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* end = p + text.size();
   uint32_t acc = 0;
   int have = 0;
   while (p < end) {
     if (have == 0) {
-      // Fast path: four alphabet characters in a row.
+      // Fast path: eight alphabet characters give six bytes (written as
+      // eight; the buffer has the slack).
+      while (end - p >= 8) {
+        const uint64_t a = v[p[0]], b = v[p[1]], c = v[p[2]], d = v[p[3]];
+        const uint64_t e = v[p[4]], f = v[p[5]], g = v[p[6]], h = v[p[7]];
+        if ((a | b | c | d | e | f | g | h) & 0x80) break;
+        const uint64_t x = (a << 58) | (b << 52) | (c << 46) | (d << 40) | (e << 34) | (f << 28) | (g << 22) |
+                           (h << 16);
+        const uint64_t be = __builtin_bswap64(x);
+        std::memcpy(o, &be, 8);
+        o += 6;
+        p += 8;
+      }
       while (end - p >= 4) {
         const unsigned a = v[p[0]], b = v[p[1]], c = v[p[2]], d = v[p[3]];
         if ((a | b | c | d) & 0x80) break;
@@ -217,7 +232,13 @@ std::string Base64DecodeLenient(std::string_view text) {
     *o++ = static_cast<unsigned char>(acc >> 10);
     *o++ = static_cast<unsigned char>(acc >> 2);
   }
-  out.resize(o - reinterpret_cast<unsigned char*>(out.data()));
+  return static_cast<size_t>(o - begin);
+}
+
+std::string Base64DecodeLenient(std::string_view text) {
+  std::string out;
+  out.resize(Base64DecodedCapacity(text.size()));
+  out.resize(Base64DecodeLenientTo(text, out.data()));
   return out;
 }
 

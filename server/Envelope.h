@@ -47,6 +47,10 @@ void Base64EncodeMimeTo(std::string_view bytes, char* out);
 // Skips every character outside the alphabet (CR, LF, blanks, "=", ...);
 // leftover bits of an incomplete final group are dropped.
 std::string Base64DecodeLenient(std::string_view text);
+// The same into a buffer of at least Base64DecodedCapacity(text.size())
+// bytes; returns the number of bytes decoded.
+size_t Base64DecodedCapacity(size_t textSize);
+size_t Base64DecodeLenientTo(std::string_view text, char* out);
 
 // Payload bytes -> encrypted Base64 text, and back.
 std::string EncryptToBase64(std::string_view key, std::string payload);

@@ -1,5 +1,5 @@
 // The listener. Each accepted connection runs on a thread of its own pool
-// (128 threads; connections beyond that wait in a queue of 64 and further
+// (128 threads; connections beyond that wait in a queue of 256 and further
 // ones are refused), reads one request (no keep-alive) and leases a
 // TWebModul from the module pool for it. At most 32 modules are busy at
 // once; a request beyond that is answered at once with status 503 and the
@@ -38,7 +38,7 @@ namespace {
 
 constexpr int kMaxBusyModules = 32;
 constexpr int kMaxThreads = 128;
-constexpr int kMaxQueued = 64;
+constexpr int kMaxQueued = 256;
 // Bodies above this are refused (413) before anything is decoded.
 constexpr std::streamsize kMaxBodyBytes = std::streamsize(1) << 30;
 
@@ -69,8 +69,12 @@ class ModulePool {
     std::unique_ptr<TWebModul> module;
     {
       std::lock_guard lock(mutex_);
-      if (busy_ >= kMaxBusyModules) return {};
+      if (busy_ >= kMaxBusyModules) {
+        ++refused_;
+        return {};
+      }
       ++busy_;
+      if (busy_ > peak_) peak_ = busy_;
       if (!idle_.empty()) {
         module = std::move(idle_.back());
         idle_.pop_back();
@@ -86,6 +90,20 @@ class ModulePool {
       }
     }
     return Lease(this, std::move(module));
+  }
+
+  int Peak() {
+    std::lock_guard lock(mutex_);
+    return peak_;
+  }
+  int Refused() {
+    std::lock_guard lock(mutex_);
+    return refused_;
+  }
+  void ResetFigures() {
+    std::lock_guard lock(mutex_);
+    peak_ = busy_;
+    refused_ = 0;
   }
 
   // Frees the idle modules (and with them their connections).
@@ -107,6 +125,8 @@ class ModulePool {
   ServerContext& context_;
   std::mutex mutex_;
   int busy_ = 0;
+  int peak_ = 0;
+  int refused_ = 0;
   std::vector<std::unique_ptr<TWebModul>> idle_;
 };
 
@@ -153,6 +173,10 @@ class RequestHandler : public Poco::Net::HTTPRequestHandler {
       return;
     }
     ReadBody(req.stream(), request.Content);
+    // A body shorter than announced is a broken request, not a short one.
+    if (req.hasContentLength() && static_cast<Poco::Int64>(request.Content.size()) != req.getContentLength64())
+      throw std::runtime_error("request body ended after " + std::to_string(request.Content.size()) + " of " +
+                               std::to_string(req.getContentLength64()) + " bytes");
 
     ModulePool::Lease lease = pool_.Acquire();
     if (!lease) {
@@ -354,7 +378,7 @@ void TWebServer::Start() {
   const int port = ParsePort(Konfiguration().TarvoServerPort.get());
   try {
     Poco::Net::ServerSocket socket;
-    socket.bind(Poco::Net::SocketAddress(Poco::Net::IPAddress(), static_cast<Poco::UInt16>(port)), true);
+    socket.bind(Poco::Net::SocketAddress(Poco::Net::IPAddress(), static_cast<Poco::UInt16>(port)), true, false);
     socket.listen(128);
     Poco::Net::HTTPServerParams::Ptr params = new Poco::Net::HTTPServerParams;
     params->setKeepAlive(false);
@@ -366,6 +390,7 @@ void TWebServer::Start() {
     Poco::Net::HTTPRequestHandlerFactory::Ptr handlers = new HandlerFactory(impl_->pool);
     auto server = std::make_unique<Poco::Net::TCPServer>(
         new ConnectionFactory(params, handlers, impl_->context, impl_->registry), *threads, socket, params);
+    impl_->pool.ResetFigures();
     server->start();
     impl_->port = socket.address().port();
     impl_->threads = std::move(threads);
@@ -395,6 +420,14 @@ bool TWebServer::Active() const {
 int TWebServer::Port() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->port;
+}
+
+int TWebServer::PeakBusyModules() const {
+  return impl_->pool.Peak();
+}
+
+int TWebServer::RefusedRequests() const {
+  return impl_->pool.Refused();
 }
 
 }  // namespace tarvo::server

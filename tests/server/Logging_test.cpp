@@ -2,6 +2,8 @@
 // the statement trace with its id and warning mark, the lock brackets.
 #include <gtest/gtest.h>
 
+#include <Poco/Net/StreamSocket.h>
+
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -123,6 +125,25 @@ TEST_F(LoggingDbTest, BadRequestIsLoggedAsError) {
   EXPECT_NE(log.find("ERROR | Bad Request: Datenformat oder Sicherheitsschl\xC3\xBCssel ung\xC3\xBCltig\r\n"),
             std::string::npos);
   EXPECT_NE(log.find("DEBUG | LEAVE: WebModuleException"), std::string::npos);
+}
+
+TEST_F(LoggingDbTest, ConnectionErrorsAreLoggedAndServingGoesOn) {
+  {
+    // The body ends before its announced length.
+    Poco::Net::StreamSocket s(Poco::Net::SocketAddress("127.0.0.1", server_->Port()));
+    const std::string text = "POST /v2/query HTTP/1.1\r\nContent-Length: 100\r\n\r\nkurz";
+    s.sendBytes(text.data(), int(text.size()));
+    s.shutdownSend();
+    char buf[256];
+    try {
+      while (s.receiveBytes(buf, sizeof buf) > 0) {
+      }
+    } catch (const Poco::Exception&) {
+    }
+  }
+  const std::string log = LogWith("ERROR | HTTP-Server-Exception: ");
+  EXPECT_NE(log.find("ERROR | HTTP-Server-Exception: "), std::string::npos);
+  EXPECT_FALSE(QueryJson("SELECT 1 AS A FROM RDB$DATABASE").empty());
 }
 
 }  // namespace
