@@ -1,5 +1,6 @@
 #include "server/RowFormat.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,7 +12,8 @@ std::string FormatFloatEnUS(double value) {
   if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
   // 15 significant digits, decimal: d.dddddddddddddde±X
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.14e", value);
+  const auto res = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::scientific, 14);
+  *res.ptr = '\0';
   const bool negative = buf[0] == '-';
   const char* m = buf + (negative ? 1 : 0);
   char digits[15];
@@ -71,10 +73,29 @@ bool IsZeroDateTime(const DateTime& v) {
 }
 
 std::string FormatIsoDateTime(const DateTime& v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", v.year, v.month, v.day, v.hour, v.minute,
-                v.second);
-  return std::string(buf, std::strlen(buf) < 19 ? std::strlen(buf) : 19);
+  auto clamp = [](int x, int hi) { return x < 0 ? 0 : x > hi ? hi : x; };
+  const int y = clamp(v.year, 9999);
+  char buf[19];
+  auto two = [&](int at, int x) {
+    x = clamp(x, 99);
+    buf[at] = static_cast<char>('0' + x / 10);
+    buf[at + 1] = static_cast<char>('0' + x % 10);
+  };
+  buf[0] = static_cast<char>('0' + y / 1000);
+  buf[1] = static_cast<char>('0' + y / 100 % 10);
+  buf[2] = static_cast<char>('0' + y / 10 % 10);
+  buf[3] = static_cast<char>('0' + y % 10);
+  buf[4] = '-';
+  two(5, v.month);
+  buf[7] = '-';
+  two(8, v.day);
+  buf[10] = 'T';
+  two(11, v.hour);
+  buf[13] = ':';
+  two(14, v.minute);
+  buf[16] = ':';
+  two(17, v.second);
+  return std::string(buf, 19);
 }
 
 bool HasIsoDateShape(std::string_view t) {

@@ -129,7 +129,12 @@ void TWebModul::CloseDatabase() {
 }
 
 void TWebModul::ResponseSent() {
-  plainQuery_.reset();
+  // A streamed body is out: its query and the connection it read from are
+  // released now, so an idle module holds no attachment.
+  if (plainQuery_) {
+    plainQuery_.reset();
+    CloseDatabase();
+  }
 }
 
 void TWebModul::HandleRequest(const TWebRequest& request, TWebResponse& response) {
@@ -587,6 +592,11 @@ void TWebModul::WebModulV2PlainStreamHandlerAction(const TWebRequest& request, T
     } else {
       response.Content = query->AsBytes(last);
     }
+  }
+  if (!plainQuery_) {
+    // Nothing to stream from: the connection is not needed any more.
+    query.reset();
+    CloseDatabase();
   }
   LogDebug("LEAVE: WebModulV2PlainStreamHandlerAction");
 }

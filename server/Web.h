@@ -82,7 +82,7 @@ class TWebModul : public TLevelLogger {
   // exception handler. Never throws.
   void HandleRequest(const TWebRequest& request, TWebResponse& response);
   // Called by the listener after the response went out (or failed to):
-  // releases what a streamed body held.
+  // releases what a streamed body held (its query and the connection).
   void ResponseSent();
 
   using Handler = void (TWebModul::*)(const TWebRequest&, TWebResponse&);

@@ -156,10 +156,13 @@ class RequestHandler : public Poco::Net::HTTPRequestHandler {
     resp.setKeepAlive(false);
     TWebRequest request;
     request.Method = req.getMethod();
-    {
+    try {
       Poco::URI uri(req.getURI());
       request.PathInfo = uri.getPath();
       request.Query = uri.getRawQuery();
+    } catch (const Poco::Exception&) {
+      SendText(resp, 400, "Bad Request", "Bad Request");
+      return;
     }
     if (request.PathInfo.empty()) request.PathInfo = "/";
     for (const auto& [name, value] : req) request.Headers.emplace_back(name, value);

@@ -1,117 +1,51 @@
 #include "tests/server/E2EFixture.h"
 
-#include <unistd.h>
-
-#include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
 #include "common/Konfiguration.h"
+#include "common/IBTarvo.h"
 #include "server/Envelope.h"
 
 namespace tarvo::testing_web {
 namespace {
 
-std::string DataFolder() {
-  const char* env = std::getenv("TARVO_FB_DATA");
-  return env && *env ? env : "/var/lib/firebird/3.0/data/tarvo";
-}
-
-// Runs isql-fb on a script; throws with its output when it fails.
-std::string RunIsql(const std::string& script) {
-  static std::atomic<int> counter{0};
-  const std::string file = std::filesystem::temp_directory_path() /
-                           ("tarvo_web_" + std::to_string(getpid()) + "_" + std::to_string(counter++) + ".sql");
-  {
-    std::ofstream out(file, std::ios::binary);
-    out << script;
-  }
-  const std::string command = "isql-fb -q -b -user SYSDBA -password quillfern -i " + file + " 2>&1";
-  std::string output;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) throw std::runtime_error("isql-fb could not be started");
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) output.append(buf, n);
-  const int rc = pclose(p);
-  std::filesystem::remove(file);
-  if (rc != 0)
-    throw std::runtime_error("isql-fb failed (is the server up? run scripts/firebird-start.sh): " + output);
-  return output;
-}
+// Tables, procedures and rows of the tests, one statement each.
+const char* const kSchema[] = {
+    "CREATE TABLE T_WERTE (NR INTEGER NOT NULL PRIMARY KEY, GANZ INTEGER, KLEIN SMALLINT, FLIESS DOUBLE "
+    "PRECISION, BETRAG NUMERIC(15,2), ZEIT TIMESTAMP, TEXT VARCHAR(200), RTF__HINWEIS VARCHAR(500), NOTIZ BLOB "
+    "SUB_TYPE 1, DATEN BLOB SUB_TYPE 0)",
+    "CREATE EXCEPTION E_GESPERRT 'Fehler im Auftrag ERR: Kunde gesperrt'",
+    "CREATE PROCEDURE P_GESPERRT RETURNS (X INTEGER) AS BEGIN EXCEPTION E_GESPERRT; SUSPEND; END",
+    // Busy for a while, then one row.
+    "CREATE PROCEDURE P_LANGSAM (N INTEGER) RETURNS (X INTEGER) AS DECLARE VARIABLE I INTEGER; BEGIN I = 0; "
+    "WHILE (I < N) DO I = I + 1; X = I; SUSPEND; END",
+    "INSERT INTO T_WERTE (NR, GANZ, KLEIN, FLIESS, BETRAG, ZEIT, TEXT, RTF__HINWEIS) VALUES (1, 42, -7, 1234.5, "
+    "12.34, '2024-03-05 14:07:09.5', 'Gr' || ASCII_CHAR(252) || ASCII_CHAR(223) || 'e \"x\" \\ /', "
+    "'{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0 Hallo\\par}')",
+    "INSERT INTO T_WERTE (NR) VALUES (2)",
+    "INSERT INTO T_WERTE (NR, ZEIT, TEXT) VALUES (3, '1899-12-30 00:00:00', '2024-13-05T14:07:09')",
+};
 
 }  // namespace
 
-const char* const kTestSchema = R"SQL(
-CREATE TABLE T_WERTE (
-  NR INTEGER NOT NULL PRIMARY KEY,
-  GANZ INTEGER,
-  KLEIN SMALLINT,
-  FLIESS DOUBLE PRECISION,
-  BETRAG NUMERIC(15,2),
-  ZEIT TIMESTAMP,
-  TEXT VARCHAR(200),
-  RTF__HINWEIS VARCHAR(500),
-  NOTIZ BLOB SUB_TYPE 1,
-  DATEN BLOB SUB_TYPE 0
-);
-CREATE EXCEPTION E_GESPERRT 'Fehler im Auftrag ERR: Kunde gesperrt';
-SET TERM ^ ;
-CREATE PROCEDURE P_GESPERRT RETURNS (X INTEGER) AS
-BEGIN
-  EXCEPTION E_GESPERRT;
-  SUSPEND;
-END^
-CREATE PROCEDURE P_LANGSAM (N INTEGER) RETURNS (X INTEGER) AS
-DECLARE VARIABLE I INTEGER;
-BEGIN
-  I = 0;
-  WHILE (I < N) DO I = I + 1;
-  X = I;
-  SUSPEND;
-END^
-CREATE PROCEDURE P_ZEILEN (N INTEGER) RETURNS (X INTEGER, T VARCHAR(40), F DOUBLE PRECISION) AS
-BEGIN
-  X = 0;
-  WHILE (X < N) DO
-  BEGIN
-    X = X + 1;
-    T = 'Zeile ' || X;
-    F = X * 1.25;
-    SUSPEND;
-  END
-END^
-SET TERM ; ^
-INSERT INTO T_WERTE (NR, GANZ, KLEIN, FLIESS, BETRAG, ZEIT, TEXT, RTF__HINWEIS)
-  VALUES (1, 42, -7, 1234.5, 12.34, '2024-03-05 14:07:09.5', 'Gr' || ASCII_CHAR(252) || '' || ASCII_CHAR(223) || 'e "x" \ /', '{\rtf1\ansi{\fonttbl{\f0 Arial;}}\f0 Hallo\par}');
-INSERT INTO T_WERTE (NR) VALUES (2);
-INSERT INTO T_WERTE (NR, ZEIT, TEXT) VALUES (3, '1899-12-30 00:00:00', '2024-13-05T14:07:09');
-COMMIT;
-)SQL";
-
-ThrowawayDatabase::ThrowawayDatabase(const std::string& script) {
-  static std::atomic<int> counter{0};
-  path_ = DataFolder() + "/web_" + std::to_string(getpid()) + "_" + std::to_string(counter++) + ".fdb";
-  connection_ = "localhost/3050:" + path_;
-  RunIsql("SET SQL DIALECT 1;\nCREATE DATABASE '" + connection_ +
-          "' USER 'SYSDBA' PASSWORD 'quillfern' PAGE_SIZE 8192 DEFAULT CHARACTER SET WIN1252;\n" + script +
-          "\nCOMMIT;\n");
+ThrowawayDatabase::ThrowawayDatabase() {
+  for (const char* statement : kSchema) db_.Execute(statement);
 }
 
-ThrowawayDatabase::~ThrowawayDatabase() {
-  try {
-    RunIsql("CONNECT '" + connection_ + "' USER 'SYSDBA' PASSWORD 'quillfern';\nDROP DATABASE;\n");
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "dropping %s failed: %s\n", path_.c_str(), e.what());
-  }
-}
-
-std::string ThrowawayDatabase::Isql(const std::string& script) const {
-  return RunIsql("SET SQL DIALECT 1;\nCONNECT '" + connection_ + "' USER 'SYSDBA' PASSWORD 'quillfern';\n" + script +
-                 "\nCOMMIT;\n");
+int ThrowawayDatabase::OtherAttachments() const {
+  db::TIBRDATABASE connection;
+  connection.SetDatabaseName(Connection());
+  connection.Open();
+  db::TIBRQuery query(connection);
+  query.SetSQL(
+      "SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$SYSTEM_FLAG = 0 AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION");
+  query.Open();
+  const int n = static_cast<int>(query.AsInteger(0));
+  query.Close();
+  connection.Close();
+  return n;
 }
 
 std::unique_ptr<ThrowawayDatabase> WebServerTest::db_;
@@ -120,7 +54,7 @@ std::unique_ptr<server::TWebServer> WebServerTest::server_;
 std::string WebServerTest::basis_;
 
 void WebServerTest::SetUpTestSuite() {
-  db_ = std::make_unique<ThrowawayDatabase>(kTestSchema);
+  db_ = std::make_unique<ThrowawayDatabase>();
   basis_ = std::filesystem::temp_directory_path() / ("tarvo_web_basis_" + std::to_string(getpid()) + "/");
   std::filesystem::create_directories(basis_);
   TKonfiguration& k = Konfiguration();

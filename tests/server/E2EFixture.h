@@ -8,32 +8,27 @@
 #include <memory>
 #include <string>
 
+#include "common/testing/TestDatabase.h"
 #include "server/ServerContext.h"
 #include "server/TarvoClient.h"
 #include "server/WebServer.h"
 
 namespace tarvo::testing_web {
 
-// A database created through isql-fb in the folder scripts/firebird-start.sh
-// prints ($TARVO_FB_DATA, default /var/lib/firebird/3.0/data/tarvo); dropped
-// again by the destructor.
+// A throwaway database (tarvo::testing::TestDatabase) with the tables and
+// procedures of these tests; dropped again by the destructor.
 class ThrowawayDatabase {
  public:
-  // `script`: isql statements run after creation (SET TERM allowed).
-  explicit ThrowawayDatabase(const std::string& script);
-  ~ThrowawayDatabase();
-  const std::string& Connection() const { return connection_; }
-  const std::string& Path() const { return path_; }
-  // Runs isql statements against the database; returns isql's output.
-  std::string Isql(const std::string& script) const;
+  ThrowawayDatabase();
+  const std::string& Connection() const { return db_.ConnectionString(); }
+  // Runs one statement on a connection of its own and commits.
+  void Execute(const std::string& statement) const { db_.Execute(statement); }
+  // User attachments to the database other than the one asking.
+  int OtherAttachments() const;
 
  private:
-  std::string path_;
-  std::string connection_;
+  tarvo::testing::TestDatabase db_{tarvo::testing::TestDatabase::Schema::None};
 };
-
-// The schema every end-to-end test may use.
-extern const char* const kTestSchema;
 inline constexpr const char* kTestKey = "Pr\xC3\xBC" "fschl\xC3\xBC" "ssel-0815";
 
 class WebServerTest : public ::testing::Test {
