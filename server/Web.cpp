@@ -413,7 +413,6 @@ void TWebModul::WriteRows(db::TIBRQuery& query, TJsonWriter& writer) {
       rule = Rule::Cp1252Bytes;
     columns.push_back({LowerColumnName(name), rule});
   }
-  std::string& out = writer.Out();
   while (!query.Eof()) {
     writer.BeginObject();
     for (int i = 0; i < n; ++i) {
@@ -446,7 +445,6 @@ void TWebModul::WriteRows(db::TIBRQuery& query, TJsonWriter& writer) {
     writer.EndObject();
     query.Next();
   }
-  (void)out;
 }
 
 void TWebModul::AnnouncePlatform(const std::string& headerText) {

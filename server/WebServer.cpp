@@ -21,6 +21,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <istream>
@@ -175,6 +176,9 @@ class RequestHandler : public Poco::Net::HTTPRequestHandler {
       SendText(resp, 413, "Request Entity Too Large", "Request Entity Too Large");
       return;
     }
+    // Reserve what is announced, up to 64 MiB before any byte has come.
+    if (req.hasContentLength() && req.getContentLength64() > 0)
+      request.Content.reserve(static_cast<size_t>(std::min<Poco::Int64>(req.getContentLength64(), 64 << 20)));
     ReadBody(req.stream(), request.Content);
     // A body shorter than announced is a broken request, not a short one.
     if (req.hasContentLength() && static_cast<Poco::Int64>(request.Content.size()) != req.getContentLength64())
