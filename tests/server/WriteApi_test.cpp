@@ -379,6 +379,30 @@ TEST_F(WriteApiDbTest, InvokeEncryptAndDecrypt) {
   EXPECT_EQ(r.Status, 200);
 }
 
+TEST_F(WriteApiDbTest, WithoutADatabase) {
+  // Invoke and the settings need no connection; everything else answers
+  // the connection failure with 950.
+  Konfiguration().Datenbankpfad = "localhost/3050:/var/lib/firebird/3.0/data/tarvo/gibt_es_nicht.fdb";
+  TClientResponse r = client_->PostEncrypted("/v2/invoke", R"({"method":"Encrypt","params":{"Value":"x"}})");
+  EXPECT_EQ(r.Status, 200);
+  EXPECT_EQ(client_->Send("GET", "/settings", "").Status, 200);
+  const std::pair<std::string, std::string> failing[] = {
+      {"/v2/execute", R"({"sql":"TARVOSERVER:INI:EVENTS-NAMES=X"})"},
+      {"/v2/executebatch", R"({"statements":[]})"},
+  };
+  for (const auto& [path, json] : failing) {
+    r = client_->PostEncrypted(path, json);
+    EXPECT_EQ(r.Status, 950) << path;
+    EXPECT_FALSE(client_->Decrypt(r.Body).empty());
+  }
+  for (const char* path : {"/execute", "/updateblob"}) {
+    r = client_->Send("POST", path, "sql=SELECT+1+FROM+RDB%24DATABASE");
+    EXPECT_EQ(r.Status, 950) << path;
+  }
+  EXPECT_NE(Konfiguration().EventsNames.get(), "X");
+  Konfiguration().Datenbankpfad = db_->Connection();
+}
+
 // The legacy form endpoints.
 class LegacyApiDbTest : public WriteApiDbTest {
  protected:
