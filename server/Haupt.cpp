@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QEvent>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -48,9 +49,10 @@ QIcon MakeIcon() {
   return QIcon(pixmap);
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* text, int right, int top) {
+// A caption right-aligned to end at `right`, not reaching left of `left`.
+QLabel* MakeLabel(QWidget* parent, const char* text, int left, int right, int top) {
   auto* label = new QLabel(QString::fromUtf8(text), parent);
-  const int width = 104;
+  const int width = right - left;
   label->setGeometry(right - width, top, width, 21);
   label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   return label;
@@ -118,6 +120,9 @@ void THauptForm::BuildControls() {
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   QFont font("Tahoma");
   font.setPointSize(8);
+  // Without Tahoma the usual substitute is wider; its condensed face keeps
+  // the captions inside the fixed layout.
+  if (!QFontInfo(font).family().contains("Tahoma", Qt::CaseInsensitive)) font.setStretch(QFont::Condensed);
   setFont(font);
   setFixedSize(679, 257);
 
@@ -128,27 +133,27 @@ void THauptForm::BuildControls() {
   EinstellungenGroupBox->setGeometry(8, 8, 662, 161);
   QWidget* g = EinstellungenGroupBox;
 
-  MakeLabel(g, "TARVOserver-Port", 112, 29);
+  MakeLabel(g, "TARVOserver-Port", 4, 112, 29);
   TarvoServerPortEdit = MakeEdit(g, 116, 29, 57, "Eingangs-Port für Webplattform-Verbindungen", false);
-  MakeLabel(g, "Warn-Level (sek.)", 275, 29);
+  MakeLabel(g, "Warn-Level (sek.)", 177, 275, 29);
   WarnLevelEdit = MakeEdit(g, 279, 29, 47,
                            "SQL-Abfragen ab dieser Dauer in der Log-Datei markieren (TRACE-Level)", true);
-  MakeLabel(g, "Log-Level", 388, 29);
+  MakeLabel(g, "Log-Level", 330, 388, 29);
   LogComboBox = new TNoWheelComboBox(g);
   LogComboBox->setGeometry(392, 29, 81, 21);
   for (const char* item : kLogLevelItems) LogComboBox->addItem(item);
   LogComboBox->setToolTip("Detailstufe für das Logging");
-  MakeLabel(g, "Report-Timeout (sek.)", 608, 29);
+  MakeLabel(g, "Report-Timeout (sek.)", 477, 608, 29);
   ReportTimeoutEdit = MakeEdit(g, 612, 29, 35, "Reportgenerierung nach maximal X Sekunden abbrechen", true);
 
-  MakeLabel(g, "Datenbankpfad", 112, 56);
+  MakeLabel(g, "Datenbankpfad", 4, 112, 56);
   DatenbankpfadEdit = MakeEdit(g, 116, 56, 357, "[IP oder Domain]/[Port]:[Pfad der IB-Datei]", false);
-  MakeLabel(g, "Report-Prozesse (max.)", 608, 56);
+  MakeLabel(g, "Report-Prozesse (max.)", 477, 608, 56);
   ReportPoolEdit = MakeEdit(g, 612, 56, 35, "Maximale Anzahl gleichzeitig abrufbarer Reports", true);
 
-  MakeLabel(g, "Sicherheitsschlüssel", 112, 83);
+  MakeLabel(g, "Sicherheitsschlüssel", 4, 112, 83);
   SicherheitsschluesselEdit = MakeEdit(g, 116, 83, 357, "Webplattform-Sicherheitsschlüssel", false);
-  MakeLabel(g, "Prozess-Warteschlange", 608, 83);
+  MakeLabel(g, "Prozess-Warteschlange", 477, 608, 83);
   ReportJobsEdit = MakeEdit(g, 612, 83, 35,
                             "Maximale Anzahl pro Prozess einzureihender Reports (Generierung nacheinander)", true);
 

@@ -20,6 +20,7 @@ namespace tarvo::server {
 namespace {
 
 using hosttest::LogText;
+using hosttest::ScopedEnv;
 using hosttest::ReadLines;
 using hosttest::TempFolder;
 using ::testing::ElementsAre;
@@ -42,28 +43,6 @@ class LoggerEnvironment : public ::testing::Environment {
   }
 };
 const auto* const kLoggerEnv = ::testing::AddGlobalTestEnvironment(new LoggerEnvironment);
-
-// Sets or removes an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 class FakeView : public HostView {
  public:
