@@ -25,6 +25,10 @@
 
 namespace tarvo::db {
 
+namespace detail {
+class QueryLink;  // the layer's own bookkeeping between a connection and its queries
+}
+
 class EDatabaseError : public std::runtime_error {
  public:
   explicit EDatabaseError(const std::string& message, long sqlCode = 0, long gdsCode = 0)
@@ -78,6 +82,13 @@ class TIBRDATABASE {
   // Raw handles for the layer's own classes (and the raw benchmark).
   void* NativeHandle();             // isc_db_handle*
   void* NativeTransactionHandle();  // isc_tr_handle*, starts the transaction
+
+  // For TIBRQuery: a query registers itself so that it is told when the
+  // transaction ends (its cursor is closed), when the connection closes (its
+  // statement handle is released) and when this object goes away (the query
+  // then raises EDatabaseError on use).
+  void RegisterQuery(detail::QueryLink* query);
+  void UnregisterQuery(detail::QueryLink* query);
 
  private:
   struct Impl;
@@ -192,6 +203,25 @@ class TIBRQuery {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// A number as the locale writes it (Delphi's FloatToStr): the shortest form
+// of at most `precision` significant digits, `decimalSeparator`, no
+// thousands separator, scientific notation ("1,5E20", "1E-5") only when the
+// decimal exponent is beyond the precision or below -4; "NAN", "INF", "-INF".
+std::string FormatFloat(double value, char decimalSeparator, int precision = 15);
+
+// A statement with its named parameters (":NAME") replaced by positional
+// markers. `positions` holds, for each marker in order, the upper-case
+// name (empty for a bare "?" written in the statement, which is always
+// bound as NULL); `names` the distinct names in order of first appearance,
+// as written. Quoted strings ('...' and "...") and comments (-- and /* */)
+// are copied unscanned.
+struct ParsedStatement {
+  std::string positionalSql;
+  std::vector<std::string> positions;
+  std::vector<std::string> names;
+};
+ParsedStatement ParseNamedParameters(const std::string& sql);
 
 // Turns a short, hand-typed date entry into a full date text, under the
 // given settings and today's date; see the rules in IBTarvo.cpp. Raises

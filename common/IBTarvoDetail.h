@@ -1,0 +1,66 @@
+// Internal pieces shared by the database layer's source files: status
+// vector handling and the RAII owners of the client library's handles.
+// Not part of the layer's interface; include only from common/IBTarvo*.cpp
+// and the test support.
+#pragma once
+
+#include <ibase.h>
+
+#include <string>
+#include <string_view>
+
+#include "common/IBTarvo.h"
+
+namespace tarvo::db::detail {
+
+// The server's message lines (fb_interpret), joined with '\n', as UTF-8.
+std::string StatusText(const ISC_STATUS* status);
+// Raises EDatabaseError with StatusText when the status vector holds an
+// error; `context` is used only when the library gives no text at all.
+void Check(const ISC_STATUS* status, std::string_view context);
+[[noreturn]] void Throw(const ISC_STATUS* status, std::string_view context);
+
+// The parameter block of every attachment: user, password, dialect 1 and
+// the WIN1252 connection character set.
+std::string AttachParameters();
+
+// An attachment; detaches on destruction (errors ignored).
+class Attachment {
+ public:
+  Attachment() = default;
+  ~Attachment() { Detach(); }
+  Attachment(const Attachment&) = delete;
+  Attachment& operator=(const Attachment&) = delete;
+
+  // Raises EDatabaseError with the server's text.
+  void Attach(const std::string& connection);
+  void Detach() noexcept;
+  bool Attached() const { return handle_ != 0; }
+  isc_db_handle* Handle() { return &handle_; }
+
+ private:
+  isc_db_handle handle_ = 0;
+};
+
+// What a connection tells its registered queries. Called on the thread
+// that uses the connection; never throws.
+class QueryLink {
+ public:
+  virtual ~QueryLink() = default;
+  virtual void TransactionEnding() noexcept = 0;  // close an open cursor
+  virtual void ConnectionClosing() noexcept = 0;  // release the statement handle
+  virtual void DatabaseGone() noexcept = 0;       // the connection object is destroyed
+};
+
+// Reads a date text with an optional time the way the locale's date and
+// time conversion does (numbers in the short date format's order, the
+// date separator, two-digit years through the century window, an optional
+// time with the time separator); false when it is no valid date-time.
+bool TryParseDateTimeText(const std::string& text, const FormatSettings& settings,
+                          const DateTime& today, DateTime& value);
+
+// Windows-1252 character set id of the server, used for text parameters.
+constexpr short kCharsetWin1252 = 53;
+constexpr short kCharsetOctets = 1;
+
+}  // namespace tarvo::db::detail
