@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Creates (or recreates) a demo database: SQL dialect 1, character set
-# WIN1252, then applies scripts/schema.sql (when present) and every
+# WIN1252, then applies scripts/schema.sql and every
 # scripts/demo/*.sql in name order. The files are UTF-8; isql runs with the
 # UTF8 connection character set, so the server converts the texts into the
 # WIN1252 columns and umlauts arrive as one character each.
@@ -37,11 +37,7 @@ apply() {
   fi
 }
 
-if [ -f scripts/schema.sql ]; then
-  apply scripts/schema.sql
-else
-  echo "demo-db: scripts/schema.sql not present; the demo files create what they need" >&2
-fi
+apply scripts/schema.sql
 for f in scripts/demo/*.sql; do
   [ -e "$f" ] || continue
   apply "$f"
