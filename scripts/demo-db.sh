@@ -28,10 +28,16 @@ SET SQL DIALECT 1;
 CREATE DATABASE '$DB' USER 'SYSDBA' PASSWORD 'quillfern' PAGE_SIZE 8192 DEFAULT CHARACTER SET WIN1252;
 SQL
 
+# isql's output without the notices that dialect 1 gives for every DATE
+# column ("DATE data type is now called TIMESTAMP").
+quiet() { grep -v -e '^-\?SQL warning code = 301$' -e '^-DATE data type is now called TIMESTAMP$' || true; }
+
 apply() {
-  local file=$1
+  local file=$1 out rc=0
   # -bail stops at the first failing statement and makes isql fail.
-  if ! "${ISQL[@]}" -ch UTF8 -bail "$DB" -i "$file"; then
+  out=$("${ISQL[@]}" -ch UTF8 -bail "$DB" -i "$file" 2>&1) || rc=$?
+  printf '%s\n' "$out" | quiet | sed '/^$/d' >&2
+  if [ "$rc" -ne 0 ]; then
     echo "demo-db: $file failed" >&2
     exit 1
   fi
