@@ -193,6 +193,30 @@ TEST_F(HauptFormTest, EndAsksAndQuitsOnlyOnYes) {
   }
 }
 
+// Without a graphical session nobody can answer or look: the question is
+// logged and taken as Yes, and the test page is not opened in a browser.
+TEST_F(HauptFormTest, Session0SkipsTheDialogAndTheBrowser) {
+  ScopedEnv display("DISPLAY", nullptr);
+  ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
+  THauptForm form(folder.Path(), {});
+  ASSERT_TRUE(form.Session0());
+
+  form.ButtonOpenBrowser->click();
+  EXPECT_TRUE(form.Host().Active());
+  EXPECT_TRUE(hosttest::PortAnswers(port));
+  const std::string url = "http://localhost:" + std::to_string(port);
+  EXPECT_TRUE(hosttest::WaitFor([&] { return LogContains("INFO  | No browser in session 0: " + url); }));
+
+  QTimer::singleShot(0, &form, [&] { form.ButtonEnde->click(); });
+  QTimer::singleShot(1500, &form, [] { QCoreApplication::exit(7); });
+  EXPECT_EQ(QCoreApplication::exec(), 0);
+  EXPECT_TRUE(hosttest::WaitFor([] {
+    // The log file is Windows-1252: "Möchten" with one byte for the umlaut.
+    return LogContains("INFO  | Dialog skipped in session 0 (taken as Yes): M\xF6" "chten Sie das Bridge-Modul "
+                       "wirklich beenden? Webplattform-Kommunikation wird unterbrochen!");
+  }));
+}
+
 // With TARVO_WINDOW_SCREENSHOT set, stores a picture of the running window.
 TEST_F(HauptFormTest, Screenshot) {
   const char* path = std::getenv("TARVO_WINDOW_SCREENSHOT");
