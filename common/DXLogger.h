@@ -1,7 +1,8 @@
 // The log writer: callers append time-stamped lines to a buffer in memory;
 // a background thread (TLogThread) moves them to the log file every 100 ms.
 // Callers never touch the disk. The file is the executable's name with
-// ".log" beside it, Windows-1252, CR LF.
+// ".log" beside it, Windows-1252, CR LF; it is opened, appended to and
+// closed once per batch, and a batch that cannot be written is dropped.
 #pragma once
 
 #include <memory>
@@ -25,10 +26,16 @@ class TDXLogger {
 
   // Start-up and shut-down of the process-wide logger. `logFileName` empty:
   // the running executable's path with the extension replaced by ".log".
+  // Initialize while a logger runs does nothing; after Finalize it starts a
+  // new one. Finalize stops and joins the writer thread; lines logged before
+  // it was called are still written, later calls of Log raise
+  // "Logger terminating". Call it from one thread, not while another thread
+  // holds the reference returned by Instance().
   static void Initialize(const std::string& logFileName = {});
   static void Finalize();
 
-  // Hands every buffered line to the caller (the writer thread).
+  // Appends every buffered line to `out` and empties the buffer (used by
+  // the writer thread). Holds the lock only for a swap.
   void TakeLines(std::vector<std::string>& out);
 
   ~TDXLogger();

@@ -93,7 +93,9 @@ TEST_F(LogWriter, SwitchesAreCumulativeLevels) {
     if (text.find(" | TRACE | t\r\n") != std::string::npos) seen += 'T';
     if (text.find(" | DEBUG | d\r\n") != std::string::npos) seen += 'D';
     EXPECT_EQ(seen, c.expected) << c.name;
-    if (seen.empty()) EXPECT_FALSE(fs::exists(file_)) << c.name;
+    if (seen.empty()) {
+      EXPECT_FALSE(fs::exists(file_)) << c.name;
+    }
   }
 }
 
@@ -206,6 +208,30 @@ TEST_F(LogWriter, AfterShutDownNothingIsLoggedAndNothingRaised) {
   std::this_thread::sleep_for(150ms);
   EXPECT_EQ(ReadFile(file_).find("danach"), std::string::npos);
   EXPECT_EQ(ReadFile(file_).find("direkt"), std::string::npos);
+}
+
+TEST(LogWriterStartUp, BeforeStartUpInstanceRaisesAndLevelMethodsDoNothing) {
+  // Runs in a freshly started copy of this test program, where no logger
+  // has existed yet.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        Konfiguration().DebugLog = true;
+        TLevelLogger().LogError("zu frueh");
+        int code = 3;
+        try {
+          TDXLogger::Log("zu frueh");
+        } catch (const db::EAbort& e) {
+          code = std::string(e.what()) == "Logger not initialized" ? 0 : 2;
+        }
+        try {
+          TDXLogger::Instance();
+          code = 4;
+        } catch (const db::EAbort&) {
+        }
+        std::_Exit(code);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(LogWriter, ConcurrentCallersLoseNothingAndKeepTheirOrder) {

@@ -5,6 +5,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -354,8 +355,12 @@ void TKonfiguration::SaveToFile() const {
     // that a reader (the other programs) sees the whole old or the whole new
     // file and a failed write leaves the old file in place.
     const std::string path = FileName();
-    const std::string temp = path + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // The name is unique per call: the window and a request thread may save
+    // at the same moment.
+    static std::atomic<unsigned> counter{0};
+    const std::string temp = path + ".tmp" + std::to_string(::getpid()) + "-" +
+                             std::to_string(counter.fetch_add(1));
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd >= 0) {
       const bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
       const bool closed = ::close(fd) == 0;
@@ -397,8 +402,6 @@ std::string TKonfiguration::GetBetriebssystem() const {
     text += u.sysname;
     text += ' ';
     text += u.release;
-    text += ", ";
-    text += u.version;
     text += ", ";
     text += machine;
     text += is64 ? ", 64-bit)" : ", 32-bit)";

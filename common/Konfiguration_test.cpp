@@ -241,7 +241,38 @@ TEST_F(KonfigurationFile, WritesTheKnownKeysInFixedOrderAsWindows1252) {
   EXPECT_EQ(back.FDienstVersuche.get(), 6);
   EXPECT_TRUE(back.DebugLog.get());
   EXPECT_FALSE(back.TestseitePublic.get());
-  EXPECT_FALSE(fs::exists(dir_ + "/tarvoserver.ini.tmp" + std::to_string(getpid())));
+  // Nothing but the file itself is left in the folder.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(KonfigurationFile, ConcurrentSavesAndReadsSeeWholeFiles) {
+  // The window and a request thread may save at once while another program
+  // reads the file: every read sees one complete file.
+  TKonfiguration a, b;
+  a.BasisPfad = b.BasisPfad = dir_ + "/";
+  a.Sicherheitsschluessel = std::string(5000, 'a');
+  b.Sicherheitsschluessel = std::string(7000, 'b');
+  a.SaveToFile();
+  std::atomic<bool> stop{false};
+  std::atomic<int> bad{0};
+  std::thread reader([&] {
+    TKonfiguration r;
+    r.BasisPfad = dir_ + "/";
+    while (!stop) {
+      r.LoadFromFile();
+      const std::string key = r.Sicherheitsschluessel;
+      if (key != a.Sicherheitsschluessel.get() && key != b.Sicherheitsschluessel.get()) ++bad;
+    }
+  });
+  std::thread other([&] {
+    for (int i = 0; i < 200; ++i) b.SaveToFile();
+  });
+  for (int i = 0; i < 200; ++i) a.SaveToFile();
+  other.join();
+  stop = true;
+  reader.join();
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
 TEST_F(KonfigurationFile, FailedSaveLeavesNoTraceAndDoesNotThrow) {
