@@ -371,10 +371,17 @@ void THauptForm::TrayIconClick() {
 }
 
 void THauptForm::closeEvent(QCloseEvent* event) {
+  event->ignore();
+  if (!Session0() && !QSystemTrayIcon::isSystemTrayAvailable()) {
+    // A desktop without a notification area could never bring a hidden
+    // window back: it stays reachable as a minimised window instead.
+    LogInfo("No system tray available; the window is minimised instead");
+    showMinimized();
+    return;
+  }
   hide();
   setWindowState(windowState() | Qt::WindowMinimized);
   TrayIcon->show();
-  event->ignore();
 }
 
 bool THauptForm::event(QEvent* event) {

@@ -140,6 +140,18 @@ TEST_F(HauptFormTest, CloseBoxSendsTheRunningServerToTheTrayAndTheIconBringsItBa
   EXPECT_FALSE(form.TrayIcon->isVisible());
 }
 
+TEST_F(HauptFormTest, WithoutANotificationAreaCloseMinimisesInstead) {
+  ScopedEnv display("DISPLAY", ":77");  // a desktop, but offscreen has no tray
+  ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+  THauptForm form(folder.Path(), {"--autostart"});
+  form.show();
+  form.close();
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_TRUE(form.isMinimized());
+  EXPECT_FALSE(form.TrayIcon->isVisible());
+  EXPECT_TRUE(form.Host().Active());
+}
+
 TEST_F(HauptFormTest, ChoosingALogLevelWritesTheSwitchesAtOnce) {
   THauptForm form(folder.Path(), {});
   form.LogComboBox->setCurrentIndex(2);  // INFO
