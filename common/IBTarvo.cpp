@@ -44,7 +44,7 @@ void Check(const ISC_STATUS* status, std::string_view context) {
   if (status[0] == 1 && status[1] != 0) Throw(status, context);
 }
 
-std::string AttachParameters() {
+std::string AttachParameters(std::string_view user, std::string_view password) {
   std::string dpb;
   dpb.push_back(static_cast<char>(isc_dpb_version1));
   auto add = [&dpb](int tag, std::string_view value) {
@@ -52,8 +52,8 @@ std::string AttachParameters() {
     dpb.push_back(static_cast<char>(value.size()));
     dpb.append(value);
   };
-  add(isc_dpb_user_name, "sysdba");
-  add(isc_dpb_password, "quillfern");
+  add(isc_dpb_user_name, user);
+  add(isc_dpb_password, password);
   add(isc_dpb_lc_ctype, "WIN1252");
   dpb.push_back(static_cast<char>(isc_dpb_sql_dialect));
   dpb.push_back(1);
@@ -62,10 +62,15 @@ std::string AttachParameters() {
 }
 
 void Attachment::Attach(const std::string& connection) {
+  Attach(connection, "sysdba", "quillfern");
+}
+
+void Attachment::Attach(const std::string& connection, std::string_view user,
+                        std::string_view password) {
   if (handle_) return;
   ISC_STATUS_ARRAY status{};
   const std::string name = Utf8ToCp1252(connection);
-  const std::string dpb = AttachParameters();
+  const std::string dpb = AttachParameters(user, password);
   if (isc_attach_database(status, static_cast<short>(name.size()), name.c_str(), &handle_,
                           static_cast<short>(dpb.size()), dpb.data())) {
     handle_ = 0;
@@ -586,7 +591,7 @@ struct TIBRQuery::Impl final : detail::QueryLink {
 
   Impl(TIBRQuery* q, TIBRDATABASE& db) : owner(q), database(&db) { db.RegisterQuery(this); }
   ~Impl() override {
-    CloseCursor();
+    cursorOpen = false;  // dropping the statement closes its cursor too
     DropStatement();
     if (database) database->UnregisterQuery(this);
   }
@@ -661,7 +666,10 @@ struct TIBRQuery::Impl final : detail::QueryLink {
         detail::Throw(status, "Describe");
     }
     input.Resize(std::max<int>(1, static_cast<int>(parsed.positions.size())));
-    if (isc_dsql_describe_bind(status, &statement, kDialect, input.get()))
+    // Without markers in the text there is nothing to describe; a statement
+    // that still wants parameters fails on execution with the server's text.
+    if (!parsed.positions.empty() &&
+        isc_dsql_describe_bind(status, &statement, kDialect, input.get()))
       detail::Throw(status, "Describe parameters");
     if (input->sqld > input->sqln) {
       input.Resize(input->sqld);
@@ -835,6 +843,15 @@ struct TIBRQuery::Impl final : detail::QueryLink {
 
   void Open() {
     Close();
+    try {
+      OpenPrepared();
+    } catch (...) {
+      Close();  // an error (also from the first fetch) leaves the query closed
+      throw;
+    }
+  }
+
+  void OpenPrepared() {
     Prepare();
     Bind(true);
     ISC_STATUS_ARRAY status{};
@@ -873,11 +890,40 @@ struct TIBRQuery::Impl final : detail::QueryLink {
     }
   }
 
+  // The first word of the statement, upper-cased, past blanks and comments.
+  std::string LeadingKeyword() const {
+    const std::string& text = sql;
+    size_t i = 0;
+    for (;;) {
+      while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+      if (text.compare(i, 2, "--") == 0) {
+        i = text.find('\n', i);
+        if (i == std::string::npos) return std::string();
+      } else if (text.compare(i, 2, "/*") == 0) {
+        i = text.find("*/", i + 2);
+        if (i == std::string::npos) return std::string();
+        i += 2;
+      } else {
+        break;
+      }
+    }
+    size_t j = i;
+    while (j < text.size() && std::isalpha(static_cast<unsigned char>(text[j]))) ++j;
+    return Upper(std::string_view(text).substr(i, j - i));
+  }
+
   void Validate() {
     if (tag == kNoValidatorTag) return;
     int message = 0;
     if (statementType == isc_info_sql_stmt_insert) message = kMessageNewRecord;
     if (statementType == isc_info_sql_stmt_update) message = kMessageBeforePost;
+    if (statementType == isc_info_sql_stmt_exec_procedure) {
+      // INSERT ... RETURNING and UPDATE ... RETURNING report themselves as
+      // procedure calls.
+      const std::string keyword = LeadingKeyword();
+      if (keyword == "INSERT") message = kMessageNewRecord;
+      if (keyword == "UPDATE") message = kMessageBeforePost;
+    }
     if (!message) return;
     auto validator = CurrentValidator();
     if (!validator) return;

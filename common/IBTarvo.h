@@ -108,7 +108,12 @@ enum class FieldKind {
 };
 
 // The validator that may veto a post (message 2014) or a new record (2015).
-// No validator exists on this platform; tests install one.
+// No validator exists on this platform; tests install one. The layer has no
+// record editing of its own, so the hook sits where records are written:
+// ExecSQL asks the validator before it runs an INSERT (2015) or an UPDATE
+// (2014) statement (with or without RETURNING), unless the query's tag is
+// -999. Other statements, and Open, never ask it. A veto raises out of
+// ExecSQL before anything reaches the server.
 class IValidator {
  public:
   virtual ~IValidator() = default;
@@ -159,9 +164,21 @@ class TIBRQuery {
   void Prepare();
   // Runs a statement with a result set and moves to the first row. Text
   // parameters that feed TIMESTAMP, TIME or DATE inputs (types 510, 560,
-  // 570) are passed through NormalizeDateText first.
+  // 570) are passed through NormalizeDateText first; an unreadable one
+  // raises its German message before anything is sent. Any error (also one
+  // from the first fetch) leaves the query closed. A statement without a
+  // result set is simply executed (Eof() is then true); EXECUTE PROCEDURE
+  // and RETURNING give their single row.
+  //
+  // Parameter binding: a value set as text goes to the server as text in
+  // the connection's code page and the server casts it to the column's type
+  // (a text for a blob input is written as a blob); integers, doubles and
+  // date-times go as such; a name that was never set, and a bare "?", are
+  // NULL.
   void Open();
-  // Runs a statement without a result set (no date-text normalisation).
+  // Runs a statement without a result set (no date-text normalisation);
+  // consults the validator first (see IValidator). Throws EValidationError
+  // or EAbort on a veto.
   void ExecSQL();
   void Close();
   bool Active() const;
@@ -178,13 +195,22 @@ class TIBRQuery {
   int SqlType(int index) const;  // XSQLVAR sqltype without the null bit
   int Scale(int index) const;
 
-  // Current row. Reading a NULL value gives 0 / empty.
+  // Current row. Reading a NULL value gives 0 / empty; so does reading when
+  // there is no current row (Eof). An index outside 0..FieldCount()-1
+  // raises EDatabaseError.
   bool IsNull(int index) const;
   // Integers in decimal; scaled numerics and floats as the locale would
   // write them (shortest form of up to 15 significant digits, the locale's
-  // decimal separator, no thousands separator); date-times as short date,
-  // a blank and long time (time left out at exactly midnight); character
-  // columns and text blobs as UTF-8 text; binary blobs as their bytes.
+  // decimal separator, no thousands separator; FLOAT columns with the
+  // shortest digits that read back as the same single-precision value, so
+  // 1.1 stays "1,1"); date-times (TIMESTAMP, dialect-1 DATE) as short date,
+  // a blank and long time (time left out at exactly midnight), a TIME as the
+  // long time and a SQL DATE as the short date; CHAR columns with their
+  // padding, as the server gives them; character columns and text blobs as
+  // UTF-8 text (OCTETS columns as their bytes); binary blobs as their bytes.
+  // AsDouble/AsInteger of a text read it as a number (EDatabaseError when
+  // it is none); AsInteger of a scaled or float value rounds; AsDouble of a
+  // date-time counts days since 30.12.1899.
   std::string AsText(int index) const;
   DateTime AsDateTime(int index) const;
   double AsDouble(int index) const;
@@ -234,8 +260,19 @@ std::string NormalizeDateText(const std::string& text);  // system settings, tod
 // Listens to database events on a connection of its own. Registers the
 // names and calls `onEvent(name, count)` on the listener's thread for every
 // post after registration (the client library's first, initial delivery is
-// not passed on). Stop() (and the destructor) cancel the registration,
-// detach and join the thread; the callback is never running afterwards.
+// not passed on). Names are case-sensitive, as the server compares them;
+// any number of names may be given (the server takes 15 per registration
+// block, the listener uses as many blocks as needed). Start() returns once
+// the server has confirmed the registration, so every post committed after
+// it returns is reported. Counts of posts that arrive together are added
+// up by the server: one call may carry a count above 1.
+//
+// Stop() (and the destructor) cancel the registration, detach and join the
+// thread; the callback is never running afterwards. The callback must not
+// destroy the listener; a Stop() from inside the callback only asks the
+// thread to end (no further callbacks), the join happens at the next Stop()
+// or the destructor. When the connection is lost the thread ends and
+// Running() turns false; Start() may be called again.
 class TIBREventListener {
  public:
   using Callback = std::function<void(const std::string& name, long count)>;

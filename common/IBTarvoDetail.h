@@ -22,7 +22,8 @@ void Check(const ISC_STATUS* status, std::string_view context);
 
 // The parameter block of every attachment: user, password, dialect 1 and
 // the WIN1252 connection character set.
-std::string AttachParameters();
+std::string AttachParameters(std::string_view user = "sysdba",
+                             std::string_view password = "quillfern");
 
 // An attachment; detaches on destruction (errors ignored).
 class Attachment {
@@ -34,6 +35,8 @@ class Attachment {
 
   // Raises EDatabaseError with the server's text.
   void Attach(const std::string& connection);
+  // With other credentials than the system's (for tests of the failure).
+  void Attach(const std::string& connection, std::string_view user, std::string_view password);
   void Detach() noexcept;
   bool Attached() const { return handle_ != 0; }
   isc_db_handle* Handle() { return &handle_; }

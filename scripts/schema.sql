@@ -3,8 +3,9 @@
 -- more; every other table is named by the web platform's SQL.
 --
 -- Format, kept simple so that two readers agree on it:
---   * SQL dialect 1 (DATE holds date and time; double quotes delimit
---     strings), database default character set WIN1252;
+--   * SQL dialect 1 (double quotes delimit strings; date columns are
+--     written TIMESTAMP, which is what DATE means there, without the
+--     warning isql gives for DATE), database default character set WIN1252;
 --   * plain statements only, each ended by ";" (no SET TERM, so no triggers
 --     or procedures here), and "COMMIT;" where the work so far is committed;
 --   * comments are "--" to the end of the line.
@@ -28,13 +29,13 @@ CREATE TABLE VORLAGEN (
   DRUCKER       VARCHAR(255),
   DRUCKERWAHL   VARCHAR(1),
   FOLGEFORMULAR VARCHAR(80),
-  DATUM         DATE,
+  DATUM         TIMESTAMP,
   ANGEPASST     VARCHAR(1),
   BEREICH       VARCHAR(40),
   DOKTYP        VARCHAR(10),
   VERSTECKT     VARCHAR(1),
   DOKKATEGORIE  VARCHAR(40),
-  GEAENDERTAM   DATE,
+  GEAENDERTAM   TIMESTAMP,
   BEARBEITER    VARCHAR(40),
   PWD           VARCHAR(40),
   CONSTRAINT PK_VORLAGEN PRIMARY KEY (NR)
@@ -68,7 +69,7 @@ CREATE TABLE CHANGELOG (
   TABELLE    VARCHAR(60),
   SCHLUESSEL VARCHAR(60),
   AKTION     VARCHAR(10),
-  ZEITPUNKT  DATE,
+  ZEITPUNKT  TIMESTAMP,
   CONSTRAINT PK_CHANGELOG PRIMARY KEY (NR)
 );
 CREATE GENERATOR CHANGELOGNR;
@@ -78,7 +79,7 @@ CREATE TABLE FHT_CHANGELOG (
   TABELLE    VARCHAR(60),
   SCHLUESSEL VARCHAR(60),
   AKTION     VARCHAR(10),
-  ZEITPUNKT  DATE,
+  ZEITPUNKT  TIMESTAMP,
   CONSTRAINT PK_FHT_CHANGELOG PRIMARY KEY (NR)
 );
 CREATE GENERATOR FHT_CHANGELOGNR;
@@ -88,7 +89,7 @@ CREATE TABLE FIS_LOG (
   NR        INTEGER NOT NULL,
   EINSATZ   INTEGER,
   AKTION    VARCHAR(10),
-  ZEITPUNKT DATE,
+  ZEITPUNKT TIMESTAMP,
   CONSTRAINT PK_FIS_LOG PRIMARY KEY (NR)
 );
 
@@ -104,7 +105,7 @@ CREATE TABLE ADRESSEN (
   LAND       VARCHAR(40),
   GRUPPE     VARCHAR(20),
   GESPERRT   VARCHAR(1),
-  GEBURTSTAG DATE,
+  GEBURTSTAG TIMESTAMP,
   HINWEIS    BLOB SUB_TYPE 1 SEGMENT SIZE 80,
   CONSTRAINT PK_ADRESSEN PRIMARY KEY (KENNZIFFER)
 );

@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "common/Codepage.h"
 #include "common/IBTarvoDetail.h"
 
 namespace tarvo::testing {
@@ -48,7 +49,8 @@ void RunCommitted(isc_db_handle* db, const std::string& sql) {
   if (isc_start_transaction(status, &tr, 1, db, static_cast<unsigned short>(sizeof kTransactionParameters),
                             kTransactionParameters))
     db::detail::Throw(status, "Start transaction");
-  if (isc_dsql_execute_immediate(status, db, &tr, 0, sql.c_str(), 1, nullptr)) {
+  const std::string text = Utf8ToCp1252(sql);
+  if (isc_dsql_execute_immediate(status, db, &tr, 0, text.c_str(), 1, nullptr)) {
     ISC_STATUS_ARRAY ignored{};
     isc_rollback_transaction(ignored, &tr);
     db::detail::Throw(status, "Execute");

@@ -33,7 +33,8 @@ class TestDatabase {
   const std::string& Path() const { return path_; }
 
   // Runs one statement (PSQL bodies of triggers and procedures included) on
-  // a connection of its own and commits. Throws tarvo::db::EDatabaseError
+  // a connection of its own (WIN1252, like the system's) and commits. Text is
+  // UTF-8 and converted, scripts included. Throws tarvo::db::EDatabaseError
   // with the server's text.
   void Execute(const std::string& statement) const;
   // Runs a script in the format of scripts/schema.sql: split at every ";"
