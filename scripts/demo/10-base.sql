@@ -1,10 +1,11 @@
 -- Demo content, applied after scripts/schema.sql: rows in the tables the
 -- Bridge server itself reads, a few addresses, and DEMO_SPALTEN with one
--- column of every kind the JSON results and the reports have to render. UTF-8 file, applied with the UTF8 connection
--- character set into a WIN1252 database of SQL dialect 1.
+-- column of every kind the JSON results and the reports have to render.
+-- UTF-8 file, applied with the UTF8 connection character set into a
+-- WIN1252 database of SQL dialect 1.
 --
--- Dialect 1 knows no TIME type and its DATE holds date and time of day;
--- ZEITPUNKT shows the time part.
+-- Dialect 1 knows no TIME type; DATE and TIMESTAMP are the same type there,
+-- a date with time of day. ZEITPUNKT shows the time part.
 
 SET SQL DIALECT 1;
 SET AUTODDL ON;
@@ -33,8 +34,8 @@ CREATE TABLE DEMO_SPALTEN (
   ANZAHL    INTEGER,
   BETRAG    NUMERIC(15,2),
   FAKTOR    DOUBLE PRECISION,
-  DATUM     DATE,
-  ZEITPUNKT DATE,
+  DATUM     TIMESTAMP,
+  ZEITPUNKT TIMESTAMP,
   NAME      VARCHAR(60),
   KUERZEL   CHAR(4),
   NOTIZ     BLOB SUB_TYPE 1,
