@@ -225,9 +225,53 @@ std::string FormatFloat(double value, char decimalSeparator, int precision) {
 // ---------------------------------------------------------------------------
 // Named parameters
 
+namespace {
+
+// The first `count` words of a statement, upper-cased, past blanks and
+// comments.
+std::vector<std::string> LeadingWords(const std::string& text, size_t count) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (words.size() < count && i < text.size()) {
+    if (std::isspace(static_cast<unsigned char>(text[i]))) {
+      ++i;
+    } else if (text.compare(i, 2, "--") == 0) {
+      i = text.find('\n', i);
+      if (i == std::string::npos) break;
+    } else if (text.compare(i, 2, "/*") == 0) {
+      i = text.find("*/", i + 2);
+      if (i == std::string::npos) break;
+      i += 2;
+    } else if (std::isalpha(static_cast<unsigned char>(text[i]))) {
+      size_t j = i;
+      while (j < text.size() && (std::isalnum(static_cast<unsigned char>(text[j])) || text[j] == '_'))
+        ++j;
+      words.push_back(Upper(std::string_view(text).substr(i, j - i)));
+      i = j;
+    } else {
+      break;
+    }
+  }
+  return words;
+}
+
+}  // namespace
+
 ParsedStatement ParseNamedParameters(const std::string& sql) {
   ParsedStatement parsed;
   std::string& out = parsed.positionalSql;
+  const std::vector<std::string> lead = LeadingWords(sql, 2);
+  // Definitions of triggers, procedures and the like take no parameters;
+  // their bodies refer to variables as :NAME.
+  if (!lead.empty() && (lead[0] == "CREATE" || lead[0] == "ALTER" || lead[0] == "RECREATE")) {
+    out = sql;
+    return parsed;
+  }
+  // EXECUTE BLOCK takes parameters only in its header; after the AS that
+  // opens its body, :NAME is a variable of the block.
+  const bool block = lead.size() == 2 && lead[0] == "EXECUTE" && lead[1] == "BLOCK";
+  bool inBody = false;
+  int depth = 0;
   out.reserve(sql.size());
   const size_t n = sql.size();
   size_t i = 0;
@@ -236,6 +280,23 @@ ParsedStatement ParseNamedParameters(const std::string& sql) {
   };
   while (i < n) {
     const char c = sql[i];
+    if (block && !inBody && (std::isalpha(static_cast<unsigned char>(c)) || c == '_') &&
+        (i == 0 || !isNameChar(sql[i - 1])) && (i == 0 || sql[i - 1] != ':')) {
+      size_t j = i;
+      while (j < n && isNameChar(sql[j])) ++j;
+      if (depth == 0 && j - i == 2 && Upper(std::string_view(sql).substr(i, 2)) == "AS")
+        inBody = true;
+      out.append(sql, i, j - i);
+      i = j;
+      continue;
+    }
+    if (c == '(') ++depth;
+    if (c == ')') --depth;
+    if (inBody && (c == ':' || c == '?')) {
+      out.push_back(c);
+      ++i;
+      continue;
+    }
     if (c == '\'' || c == '"') {
       // A quoted string (or, with double quotes, a dialect-1 string); a
       // doubled quote stands for itself.

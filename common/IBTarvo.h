@@ -159,8 +159,12 @@ class TIBRQuery {
   void SetTag(int tag);
   int Tag() const;
 
-  // Prepares on the connection's transaction (started when needed). Open and
-  // ExecSQL prepare implicitly.
+  // Prepares on the connection's transaction (started when needed; the
+  // connection is opened when it is closed). Open and ExecSQL prepare
+  // implicitly; a prepared statement is kept until SetSQL, until the
+  // connection closes, or until the query is destroyed. Commit and Rollback
+  // close an open result (Active() turns false); the retaining variants keep
+  // it. A query that outlives its TIBRDATABASE raises EDatabaseError on use.
   void Prepare();
   // Runs a statement with a result set and moves to the first row. Text
   // parameters that feed TIMESTAMP, TIME or DATE inputs (types 510, 560,
@@ -241,7 +245,9 @@ std::string FormatFloat(double value, char decimalSeparator, int precision = 15)
 // name (empty for a bare "?" written in the statement, which is always
 // bound as NULL); `names` the distinct names in order of first appearance,
 // as written. Quoted strings ('...' and "...") and comments (-- and /* */)
-// are copied unscanned.
+// are copied unscanned. Statements beginning with CREATE, ALTER or RECREATE
+// have no parameters (their PSQL bodies name variables as :NAME); in an
+// EXECUTE BLOCK only the header before the body's AS takes parameters.
 struct ParsedStatement {
   std::string positionalSql;
   std::vector<std::string> positions;

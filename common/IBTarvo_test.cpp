@@ -180,6 +180,23 @@ TEST_F(IBTarvoDb, NumbersAreWrittenLikeTheLocale) {
   EXPECT_EQ(q.AsText(0), "1234.5");
 }
 
+TEST_F(IBTarvoDb, WideResultsAndManyParameters) {
+  std::string sql = "SELECT ";
+  for (int i = 0; i < 30; ++i) sql += (i ? ", " : "") + std::string("CAST(:P") + std::to_string(i) +
+                                      " AS INTEGER) + " + std::to_string(i) + " AS C" +
+                                      std::to_string(i);
+  sql += " FROM RDB$DATABASE";
+  TIBRQuery q(db_);
+  q.SetSQL(sql);
+  for (int i = 0; i < 30; ++i) q.SetParamInteger("P" + std::to_string(i), 100 * i);
+  q.Open();
+  ASSERT_EQ(q.FieldCount(), 30);
+  for (int i = 0; i < 30; ++i) {
+    EXPECT_EQ(q.FieldName(i), "C" + std::to_string(i));
+    EXPECT_EQ(q.AsInteger(i), 101 * i);
+  }
+}
+
 TEST_F(IBTarvoDb, DateTimeTextLeavesOutMidnight) {
   EXPECT_EQ(Scalar("SELECT CAST('01.02.2024' AS DATE) FROM RDB$DATABASE"), "01.02.2024");
   EXPECT_EQ(Scalar("SELECT CAST('01.02.2024 00:00:01' AS DATE) FROM RDB$DATABASE"),
@@ -208,6 +225,18 @@ TEST(ParseNamedParameters, NamesOutsideQuotesAndComments) {
       {"SELECT a - -1, x FROM T WHERE D > '12:30' AND :P>0", "SELECT a - -1, x FROM T WHERE D > '12:30' AND ?>0",
        {"P"}, {"P"}},
       {"SELECT 1 FROM T WHERE A = : B", "SELECT 1 FROM T WHERE A = : B", {}, {}},
+      // PSQL bodies name their variables with a colon.
+      {"CREATE TRIGGER X FOR T BEFORE INSERT AS BEGIN NEW.A = :B; END",
+       "CREATE TRIGGER X FOR T BEFORE INSERT AS BEGIN NEW.A = :B; END", {}, {}},
+      {" -- neu\nrecreate procedure P AS BEGIN :x = 1; END",
+       " -- neu\nrecreate procedure P AS BEGIN :x = 1; END", {}, {}},
+      {"EXECUTE BLOCK (N INTEGER = :N, \"AS\" VARCHAR(2) = :AS_TEXT) RETURNS (R INTEGER) AS "
+       "DECLARE I INTEGER = 0; BEGIN WHILE (I < :N) DO I = I + 1; R = :I; SUSPEND; END",
+       "EXECUTE BLOCK (N INTEGER = ?, \"AS\" VARCHAR(2) = ?) RETURNS (R INTEGER) AS "
+       "DECLARE I INTEGER = 0; BEGIN WHILE (I < :N) DO I = I + 1; R = :I; SUSPEND; END",
+       {"N", "AS_TEXT"}, {"N", "AS_TEXT"}},
+      {"execute block as begin post_event :x; end", "execute block as begin post_event :x; end",
+       {}, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sql);
@@ -241,6 +270,18 @@ TEST_F(IBTarvoDb, RepeatedNamesAndQuotedLookalikesBindCorrectly) {
   EXPECT_EQ(q.AsText(1), ":X");
   EXPECT_EQ(q.AsText(2), ":Y -- /* kein Kommentar");
   EXPECT_EQ(q.AsInteger(3), 7);
+}
+
+TEST_F(IBTarvoDb, ExecuteBlockTakesParametersOnlyInItsHeader) {
+  TIBRQuery q(db_);
+  q.SetSQL(
+      "EXECUTE BLOCK (N INTEGER = :N) RETURNS (R INTEGER) AS DECLARE I INTEGER = 0; "
+      "BEGIN WHILE (I < :N) DO BEGIN I = I + 1; R = :I * 10; SUSPEND; END END");
+  EXPECT_EQ(q.ParamNames(), (std::vector<std::string>{"N"}));
+  q.SetParamInteger("N", 3);
+  std::string rows;
+  for (q.Open(); !q.Eof(); q.Next()) rows += q.AsText(0) + ";";
+  EXPECT_EQ(rows, "10;20;30;");
 }
 
 TEST_F(IBTarvoDb, UnknownParameterNameIsAnError) {
@@ -295,6 +336,19 @@ TEST_F(IBTarvoDb, EveryParameterKindReachesItsColumn) {
   EXPECT_EQ(q.AsText(6), "Text-Blob: ß");
   EXPECT_EQ(q.AsBytes(7), std::string("\0\xFF\x80", 3));
   EXPECT_TRUE(q.IsNull(8));
+
+  // A long text into a text blob crosses several segments intact.
+  std::string longText;
+  while (longText.size() < 100000) longText += "Grüße aus Köln, Straße ";
+  q.SetSQL("UPDATE PK SET TB = :TB");
+  q.SetParamText("TB", longText);
+  q.ExecSQL();
+  q.SetSQL("SELECT TB FROM PK");
+  q.Open();
+  std::string streamed;
+  q.ReadBlob(0, [&](std::string_view chunk) { streamed.append(chunk); });
+  EXPECT_TRUE(streamed == longText);
+  EXPECT_TRUE(q.AsText(0) == longText);
 
   // A double parameter, and a text the server cannot cast.
   q.SetSQL("SELECT CAST(:X AS DOUBLE PRECISION) * 2 FROM RDB$DATABASE");

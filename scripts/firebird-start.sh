@@ -12,9 +12,21 @@ SEC_DB=/var/lib/firebird/3.0/system/security3.fdb
 
 port_open() { (exec 3<>/dev/tcp/127.0.0.1/$FB_PORT) 2>/dev/null; }
 
-login_ok() {
-  timeout 10 fbsvcmgr "localhost/$FB_PORT:service_mgr" -user SYSDBA -password "$FB_PASSWORD" \
-    -info_server_version >/dev/null 2>&1
+# 0: SYSDBA logs in; 1: the server refuses the password; 2: no clear answer
+# (slow machine, server busy) - never a reason to restart a running server.
+login_state() {
+  local out
+  for _ in 1 2 3; do
+    if out=$(timeout 30 fbsvcmgr "localhost/$FB_PORT:service_mgr" -user SYSDBA \
+        -password "$FB_PASSWORD" -info_server_version 2>&1); then
+      return 0
+    fi
+    case "$out" in
+      *"user name and password are not defined"*) return 1 ;;
+    esac
+    sleep 1
+  done
+  return 2
 }
 
 set_password_embedded() {
@@ -33,7 +45,9 @@ if ! port_open; then
   port_open || { echo "firebird-start: server did not come up on port $FB_PORT" >&2; exit 1; }
 fi
 
-if ! login_ok; then
+state=0
+login_state || state=$?
+if [ "$state" -eq 1 ]; then
   # A server we did not start, or a stale password: stop it, set the
   # password through embedded access and start it again.
   pkill -x firebird || true
@@ -41,8 +55,14 @@ if ! login_ok; then
   set_password_embedded || true
   runuser -u firebird -- setsid /usr/sbin/firebird </dev/null >/dev/null 2>&1 &
   for _ in $(seq 1 100); do port_open && break; sleep 0.1; done
-  login_ok || { echo "firebird-start: SYSDBA cannot log in with the project password" >&2; exit 1; }
+  state=0
+  login_state || state=$?
 fi
+case "$state" in
+  0) ;;
+  1) echo "firebird-start: SYSDBA cannot log in with the project password" >&2; exit 1 ;;
+  *) echo "firebird-start: the server on port $FB_PORT does not answer a login" >&2; exit 1 ;;
+esac
 
 mkdir -p "$DB_FOLDER"
 chown firebird:firebird "$DB_FOLDER"

@@ -18,7 +18,9 @@ PACKAGES=(
   # scripts and JSON
   liblua5.4-dev nlohmann-json3-dev
   # output checks and tooling used by tests
-  poppler-utils unrtf python3 xvfb xauth procps psmisc curl
+  poppler-utils unrtf python3 xvfb xauth procps psmisc curl hyperfine
+  # fuzz targets (libFuzzer)
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

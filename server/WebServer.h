@@ -1,6 +1,13 @@
 // The HTTP listener of the Bridge server: POCO's server on the configured
 // port on all interfaces, one thread per connection, no keep-alive, and a
-// pool of TWebModul instances of which at most 32 are busy at once.
+// pool of TWebModul instances of which at most 32 are busy at once. A
+// request beyond that limit is answered at once with status 503 and the
+// text "Zu viele gleichzeitige Verbindungen"; it does not wait.
+//
+// Threads: Start and Stop are called from one thread (the main window's);
+// the counters of ServerContext change on the connection threads, which
+// also call PostRefreshUI unless in session-0 mode. Stop blocks until the
+// requests that are running have been answered.
 #pragma once
 
 #include <memory>
@@ -23,6 +30,11 @@ class TWebServer {
   void Stop();
   bool Active() const;
   int Port() const;  // the bound port while active
+
+  // Module pool figures since the last Start: the most modules busy at the
+  // same time, and the requests refused because all 32 were busy.
+  int PeakBusyModules() const;
+  int RefusedRequests() const;
 
  private:
   struct Impl;

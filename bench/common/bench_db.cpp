@@ -3,7 +3,8 @@
 //   OneRow      one-row SELECT, prepared and freed per iteration (what a
 //               request does with a fresh TIBRQuery)
 //   TenThousand a 10,000-row fetch reading both columns of every row
-//   Attach      attach + one-row query + detach over localhost
+//   Attach      attach + one-row query + detach over localhost (AttachOnly:
+//               attach + detach)
 // Both sides read the same values into the same form (an integer and a
 // UTF-8 text), so the ratio is the layer's own cost.
 #include <benchmark/benchmark.h>
@@ -133,11 +134,8 @@ void BM_TenThousand_TIBRQuery(benchmark::State& state) {
 }
 BENCHMARK(BM_TenThousand_TIBRQuery)->Unit(benchmark::kMillisecond);
 
-void BM_Attach_Raw(benchmark::State& state) {
-  const std::string name = Database().ConnectionString();
-  const std::string dpb = tarvo::db::detail::AttachParameters();
-  std::string last;
-  for (auto _ : state) {
+void RawAttachQueryDetach(const std::string& name, const std::string& dpb, std::string& last) {
+  {
     ISC_STATUS_ARRAY status{};
     isc_db_handle db = 0;
     isc_attach_database(status, static_cast<short>(name.size()), name.c_str(), &db,
@@ -153,18 +151,27 @@ void BM_Attach_Raw(benchmark::State& state) {
     isc_detach_database(status, &db);
   }
 }
+
+void LayerAttachQueryDetach(const std::string& name, std::string& last) {
+  TIBRDATABASE db;
+  db.SetDatabaseName(name);
+  db.Open();
+  benchmark::DoNotOptimize(LayerQuery(db, kOneRow, last));
+  db.Close();
+}
+
+void BM_Attach_Raw(benchmark::State& state) {
+  const std::string name = Database().ConnectionString();
+  const std::string dpb = tarvo::db::detail::AttachParameters();
+  std::string last;
+  for (auto _ : state) RawAttachQueryDetach(name, dpb, last);
+}
 BENCHMARK(BM_Attach_Raw)->Unit(benchmark::kMillisecond);
 
 void BM_Attach_TIBRQuery(benchmark::State& state) {
   const std::string name = Database().ConnectionString();
   std::string last;
-  for (auto _ : state) {
-    TIBRDATABASE db;
-    db.SetDatabaseName(name);
-    db.Open();
-    benchmark::DoNotOptimize(LayerQuery(db, kOneRow, last));
-    db.Close();
-  }
+  for (auto _ : state) LayerAttachQueryDetach(name, last);
 }
 BENCHMARK(BM_Attach_TIBRQuery)->Unit(benchmark::kMillisecond);
 
@@ -216,5 +223,37 @@ void BM_Paired_TenThousand(benchmark::State& state) {
       [&] { benchmark::DoNotOptimize(LayerQuery(db, kAllRows, b)); });
 }
 BENCHMARK(BM_Paired_TenThousand)->Unit(benchmark::kMillisecond);
+
+void BM_Paired_Attach(benchmark::State& state) {
+  const std::string name = Database().ConnectionString();
+  const std::string dpb = tarvo::db::detail::AttachParameters();
+  std::string a, b;
+  Paired(
+      state, [&] { RawAttachQueryDetach(name, dpb, a); },
+      [&] { LayerAttachQueryDetach(name, b); });
+}
+BENCHMARK(BM_Paired_Attach)->Unit(benchmark::kMillisecond);
+
+void BM_Paired_AttachOnly(benchmark::State& state) {
+  const std::string name = Database().ConnectionString();
+  const std::string dpb = tarvo::db::detail::AttachParameters();
+  Paired(
+      state,
+      [&] {
+        ISC_STATUS_ARRAY status{};
+        isc_db_handle db = 0;
+        isc_attach_database(status, static_cast<short>(name.size()), name.c_str(), &db,
+                            static_cast<short>(dpb.size()), dpb.data());
+        Check(status);
+        isc_detach_database(status, &db);
+      },
+      [&] {
+        TIBRDATABASE db;
+        db.SetDatabaseName(name);
+        db.Open();
+        db.Close();
+      });
+}
+BENCHMARK(BM_Paired_AttachOnly)->Unit(benchmark::kMillisecond);
 
 }  // namespace
