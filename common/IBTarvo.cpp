@@ -15,6 +15,7 @@
 
 #include "common/Codepage.h"
 #include "common/IBTarvoDetail.h"
+#include "common/TextUtil.h"
 
 namespace tarvo::db {
 
@@ -96,12 +97,6 @@ constexpr size_t kBlobSegment = 32 * 1024;
 
 const char kTransactionParameters[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed,
                                        isc_tpb_rec_version, isc_tpb_nowait};
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 }  // namespace
 
@@ -246,7 +241,7 @@ std::vector<std::string> LeadingWords(const std::string& text, size_t count) {
       size_t j = i;
       while (j < text.size() && (std::isalnum(static_cast<unsigned char>(text[j])) || text[j] == '_'))
         ++j;
-      words.push_back(Upper(std::string_view(text).substr(i, j - i)));
+      words.push_back(AsciiUpper(std::string_view(text).substr(i, j - i)));
       i = j;
     } else {
       break;
@@ -284,7 +279,7 @@ ParsedStatement ParseNamedParameters(const std::string& sql) {
         (i == 0 || !isNameChar(sql[i - 1])) && (i == 0 || sql[i - 1] != ':')) {
       size_t j = i;
       while (j < n && isNameChar(sql[j])) ++j;
-      if (depth == 0 && j - i == 2 && Upper(std::string_view(sql).substr(i, 2)) == "AS")
+      if (depth == 0 && j - i == 2 && AsciiUpper(std::string_view(sql).substr(i, 2)) == "AS")
         inBody = true;
       out.append(sql, i, j - i);
       i = j;
@@ -328,11 +323,11 @@ ParsedStatement ParseNamedParameters(const std::string& sql) {
       size_t j = i + 1;
       while (j < n && isNameChar(sql[j])) ++j;
       const std::string name = sql.substr(i + 1, j - i - 1);
-      const std::string key = Upper(name);
+      const std::string key = AsciiUpper(name);
       parsed.positions.push_back(key);
       bool known = false;
       for (const auto& existing : parsed.names)
-        if (Upper(existing) == key) known = true;
+        if (AsciiUpper(existing) == key) known = true;
       if (!known) parsed.names.push_back(name);
       out.push_back('?');
       i = j;
@@ -896,7 +891,7 @@ struct TIBRQuery::Impl final : detail::QueryLink {
   std::string NameAt(size_t position) const {
     const std::string& key = parsed.positions[position];
     for (const auto& name : parsed.names)
-      if (Upper(name) == key) return name;
+      if (AsciiUpper(name) == key) return name;
     return "#" + std::to_string(position + 1);
   }
 
@@ -970,7 +965,7 @@ struct TIBRQuery::Impl final : detail::QueryLink {
     }
     size_t j = i;
     while (j < text.size() && std::isalpha(static_cast<unsigned char>(text[j]))) ++j;
-    return Upper(std::string_view(text).substr(i, j - i));
+    return AsciiUpper(std::string_view(text).substr(i, j - i));
   }
 
   void Validate() {
@@ -1320,9 +1315,9 @@ const std::string& TIBRQuery::SQL() const { return impl_->sql; }
 const std::vector<std::string>& TIBRQuery::ParamNames() const { return impl_->parsed.names; }
 
 bool TIBRQuery::HasParam(std::string_view name) const {
-  const std::string key = Upper(name);
+  const std::string key = AsciiUpper(name);
   for (const auto& n : impl_->parsed.names)
-    if (Upper(n) == key) return true;
+    if (AsciiUpper(n) == key) return true;
   return false;
 }
 
@@ -1330,7 +1325,7 @@ namespace {
 ParamValue& Slot(std::map<std::string, ParamValue>& values, const TIBRQuery& q,
                  std::string_view name) {
   if (!q.HasParam(name)) throw EDatabaseError("Parameter " + std::string(name) + " not found");
-  return values[Upper(name)];
+  return values[AsciiUpper(name)];
 }
 }  // namespace
 
@@ -1406,9 +1401,9 @@ const std::string& TIBRQuery::FieldName(int index) const {
 }
 
 int TIBRQuery::FieldIndex(std::string_view name) const {
-  const std::string key = Upper(name);
+  const std::string key = AsciiUpper(name);
   for (size_t i = 0; i < impl_->fieldNames.size(); ++i)
-    if (Upper(impl_->fieldNames[i]) == key) return static_cast<int>(i);
+    if (AsciiUpper(impl_->fieldNames[i]) == key) return static_cast<int>(i);
   return -1;
 }
 

@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <limits>
@@ -15,6 +14,7 @@
 
 #include "common/Codepage.h"
 #include "common/Platform.h"
+#include "common/TextUtil.h"
 
 namespace tarvo {
 
@@ -28,15 +28,6 @@ constexpr const char* kDefaultDatenbankpfad =
     "localhost/3050:C:\\Program Files (x86)\\TarvoWw\\Daten\\TARVOWW.IB";
 // More than any real settings file; the rest of a larger file is ignored.
 constexpr size_t kMaxFileBytes = 1 << 20;
-
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && IsBlankOrControl(s[b])) ++b;
-  while (e > b && IsBlankOrControl(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
@@ -73,22 +64,6 @@ std::string UpperCase(const std::string& s) {
   return Cp1252ToUtf8(up);
 }
 
-// Decimal 32-bit integer with an optional sign, nothing else.
-bool TryParseInt32(const std::string& s, int32_t& out) {
-  if (s.empty()) return false;
-  const char* first = s.data();
-  const char* last = s.data() + s.size();
-  if (*first == '+') {
-    ++first;
-    if (first == last || *first < '0' || *first > '9') return false;
-  }
-  int32_t v = 0;
-  const auto r = std::from_chars(first, last, v);
-  if (r.ec != std::errc() || r.ptr != last) return false;
-  out = v;
-  return true;
-}
-
 // Decodes the file's bytes: a byte-order mark selects UTF-8 or UTF-16
 // (little or big endian); otherwise Windows-1252.
 std::string DecodeFileText(const std::string& bytes) {
@@ -122,21 +97,6 @@ std::string DecodeFileText(const std::string& bytes) {
     AppendUtf8(out, cp);
   }
   return out;
-}
-
-// Lines split at CR LF, LF or CR.
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      lines.push_back(text.substr(start, i - start));
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      start = i + 1;
-    }
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
 }
 
 // Reads at most kMaxFileBytes; false when the file cannot be opened or read.
@@ -233,7 +193,7 @@ void TKonfiguration::LoadFromFile() {
       auto integer = [&](const char* key, SharedValue<int32_t>& field,
                          void (TKonfiguration::*setter)(int32_t), int32_t def) {
         int32_t v;
-        if (TryParseInt32(file.Value(key), v))
+        if (TryParseInt(file.Value(key), v))
           field = v;
         else
           (k.*setter)(def);
@@ -416,8 +376,8 @@ DateTime TKonfiguration::GetAutoUpdateTime() const {
   if (colon == std::string::npos) return t;
   const auto next = value.find(':', colon + 1);
   int32_t hour, minute;
-  if (!TryParseInt32(value.substr(0, colon), hour) ||
-      !TryParseInt32(value.substr(colon + 1, next == std::string::npos ? std::string::npos
+  if (!TryParseInt(value.substr(0, colon), hour) ||
+      !TryParseInt(value.substr(colon + 1, next == std::string::npos ? std::string::npos
                                                                        : next - colon - 1),
                      minute))
     return t;

@@ -2,13 +2,13 @@
 
 #include <QString>
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
 #include "common/IBTarvoDetail.h"
 #include "common/RtfToText.h"
+#include "common/TextUtil.h"
 #include "report/DruckEngineFastReport.h"
 #include "report/Zeigebelegt.h"
 #include "report/engine/Layout.h"
@@ -19,19 +19,6 @@ namespace {
 
 constexpr const char* kCR = "\r";
 constexpr const char* kCRLF = "\r\n";
-
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return s.substr(b, e - b);
-}
-
-std::string UpperAscii(std::string s) {
-  for (auto& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
 
 bool SameText(const std::string& a, const std::string& b) {
   if (a.size() == b.size()) {
@@ -47,22 +34,6 @@ bool SameText(const std::string& a, const std::string& b) {
     if (ascii) return same;
   }
   return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
-}
-
-// Lines as a string list reads them: CR LF, LF and CR end lines; a break
-// at the very end opens no further line.
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      lines.push_back(text.substr(start, i - start));
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      start = i + 1;
-    }
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
 }
 
 std::string ReplaceAll(std::string s, const std::string& from, const std::string& to) {
@@ -190,14 +161,6 @@ double Round(const char* name, double zahl, int genauigkeit, bool up) {
 std::string Shown(const Value& v, const FormatSettings& fs) {
   if (v.IsNull()) return "Null";
   return "'" + v.ToText(fs) + "'";
-}
-
-bool ParseInteger(const std::string& text, int64_t& out) {
-  const char* b = text.data();
-  const char* e = b + text.size();
-  if (b < e && *b == '+') ++b;
-  auto r = std::from_chars(b, e, out);
-  return b < e && r.ec == std::errc() && r.ptr == e;
 }
 
 bool ParseFloat(std::string text, const FormatSettings& fs, double& out) {
@@ -343,7 +306,7 @@ std::string ParamByName(const std::vector<ExternalParam>* params, const std::str
     out += "USERNAME=" + SignedInUserName() + kCR + "LOGINNAME=" + SignedInLoginName() + kCR;
     return out;
   }
-  const std::string upper = UpperAscii(name);
+  const std::string upper = AsciiUpper(name);
   if (upper == "USERNAME") return SignedInUserName();
   if (upper == "LOGINNAME") return SignedInLoginName();
   if (params)
@@ -402,7 +365,7 @@ std::string ZusatzFeld(const std::string& content, const std::string& wert) {
     for (const auto& l : lines) out += l + kCRLF;
     out = ReplaceAll(ReplaceAll(out, "=", ":   "), "~", kCRLF);
   } else {
-    const std::string key = UpperAscii(wert);
+    const std::string key = AsciiUpper(wert);
     if (key == "LINES") {
       out = std::to_string(lines.size());
     } else if (key == "LABELS") {
@@ -452,7 +415,7 @@ Value ConvertArgument(const Value& v, ArgType type, const FormatSettings& fs, co
       } else if (v.IsText()) {
         const std::string t = Trim(v.Text());
         int64_t n = 0;
-        if (ParseInteger(t, n)) d = static_cast<double>(n);
+        if (TryParseInt(t, n)) d = static_cast<double>(n);
         else if (ParseFloat(t, fs, d)) d = std::nearbyint(d);
         else throw fail("er Integerwert");
       } else {
@@ -473,7 +436,7 @@ Value ConvertArgument(const Value& v, ArgType type, const FormatSettings& fs, co
       if (v.IsBool()) return v;
       if (v.IsNumber()) return Value(v.ToNumber() != 0);
       if (v.IsText()) {
-        const std::string t = UpperAscii(Trim(v.Text()));
+        const std::string t = AsciiUpper(Trim(v.Text()));
         if (t == "TRUE") return Value(true);
         if (t == "FALSE") return Value(false);
         double d = 0;
@@ -533,7 +496,7 @@ void RegisterTarvoFunktionen(TDruckEngineFastReportForm& form) {
                     if (!c) return Value(std::string());
                     const FormatSettings& settings = f->fs();
                     return Value(PostAnschrift([c, &settings](const std::string& name) {
-                      const std::string upper = UpperAscii(name);
+                      const std::string upper = AsciiUpper(name);
                       if (c->ColumnIndex(upper) < 0) return std::string();
                       return Trim(c->Field(upper).ToText(settings));
                     }));

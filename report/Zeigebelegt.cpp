@@ -5,40 +5,14 @@
 #include <QPainter>
 
 #include <cctype>
-#include <charconv>
 
+#include "common/TextUtil.h"
 #include "report/engine/Layout.h"
 #include "report/engine/Template.h"
 
 namespace tarvo::report {
 
 namespace {
-
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return s.substr(b, e - b);
-}
-
-std::string Upper(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      lines.push_back(text.substr(start, i - start));
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      start = i + 1;
-    }
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
 
 bool IsBlank(char c) { return c != 0 && static_cast<unsigned char>(c) <= 32; }
 
@@ -83,11 +57,11 @@ std::vector<std::string> DelimitedItems(const std::string& s) {
 
 // The value of item NAME=... (name without regard to case); false when none.
 bool ItemValue(const std::vector<std::string>& items, const char* name, std::string& value) {
-  const std::string upper = Upper(name);
+  const std::string upper = AsciiUpper(name);
   for (const auto& it : items) {
     const size_t eq = it.find('=');
     if (eq == std::string::npos) continue;
-    if (Upper(it.substr(0, eq)) == upper) {
+    if (AsciiUpper(it.substr(0, eq)) == upper) {
       value = it.substr(eq + 1);
       return true;
     }
@@ -95,17 +69,7 @@ bool ItemValue(const std::vector<std::string>& items, const char* name, std::str
   return false;
 }
 
-bool ToInt(const std::string& text, int& out) {
-  const std::string t = Trim(text);
-  const char* b = t.data();
-  const char* e = b + t.size();
-  if (b < e && *b == '+') ++b;
-  int v = 0;
-  auto r = std::from_chars(b, e, v);
-  if (b == e || r.ec != std::errc() || r.ptr != e) return false;
-  out = v;
-  return true;
-}
+bool ToInt(const std::string& text, int& out) { return TryParseInt(Trim(text), out); }
 
 // The key of a definition line: its text before the first '^', '~' read
 // as a blank.
@@ -156,21 +120,21 @@ bool BoundField(const std::string& source, std::string& dataSet, std::string& fi
 }
 
 const ObjectDef* FindObject(ReportDef& report, const std::string& name, bool& otherKind) {
-  const std::string upper = Upper(name);
+  const std::string upper = AsciiUpper(name);
   otherKind = false;
   for (const auto& page : report.pages) {
     for (const auto& band : page.bands) {
       for (const auto& o : band.objects)
-        if (Upper(o.name) == upper) {
+        if (AsciiUpper(o.name) == upper) {
           if (o.kind == ObjectKind::Picture) return &o;
           otherKind = true;
         }
-      if (Upper(band.name) == upper) otherKind = true;
+      if (AsciiUpper(band.name) == upper) otherKind = true;
     }
-    if (Upper(page.name) == upper) otherKind = true;
+    if (AsciiUpper(page.name) == upper) otherKind = true;
   }
   for (const auto& d : report.dataSets)
-    if (Upper(d.name) == upper) otherKind = true;
+    if (AsciiUpper(d.name) == upper) otherKind = true;
   return nullptr;
 }
 
@@ -201,7 +165,7 @@ void DrawOccupiedSeats(QImage& image, const SeatMapDefinition& definition,
   if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)
     image = image.convertToFormat(QImage::Format_RGB32);
   QPainter p(&image);
-  const bool coverNumbers = Upper(zeigePlatzNr) == "0";
+  const bool coverNumbers = AsciiUpper(zeigePlatzNr) == "0";
   const QColor red(255, 0, 0);
   // The canvas pen draws square outlines until a covering label box has
   // switched it off; it stays off for the rest of the picture.
@@ -251,13 +215,13 @@ std::string Zeigebelegt(ReportEngine* engine, const std::string& zielImage, cons
   std::string dataSet, field;
   if (!BoundField(picture->source, dataSet, field)) return {};
   Cursor* source = engine->DataSet(dataSet);
-  if (!source || source->ColumnIndex(Upper(field)) < 0) return {};
-  const Value blob = source->Field(Upper(field));
+  if (!source || source->ColumnIndex(AsciiUpper(field)) < 0) return {};
+  const Value blob = source->Field(AsciiUpper(field));
   if (!blob.IsBytes()) return {};
   QImage image;
   if (!image.loadFromData(QByteArray::fromStdString(blob.BytesData()), "JPEG")) return {};
 
-  const std::string labelField = Upper(Trim(picture->tag));
+  const std::string labelField = AsciiUpper(Trim(picture->tag));
   const int labelColumn = labelField.empty() ? -1 : seats->ColumnIndex(labelField);
   const int captionColumn = seats->ColumnIndex("BESCHRIFTUNG");
   const int nrColumn = seats->ColumnIndex("PLATZNUMMER");
