@@ -9,6 +9,7 @@
 
 #include "common/testing/TestDatabase.h"
 #include "report/engine/TextMeasure.h"
+#include "report/testing/ReportTestSupport.h"
 
 namespace tarvo::report {
 namespace {
@@ -16,15 +17,7 @@ namespace {
 using tarvo::testing::TestDatabase;
 namespace fs = std::filesystem;
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  char buf[4096];
-  size_t n;
-  while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  if (p) ::pclose(p);
-  return out;
-}
+using reporttest::Shell;
 
 std::string Report(const std::string& body, const std::string& attrs = "") {
   return "<report" + attrs + ">" + body + "</report>";
@@ -67,18 +60,7 @@ class EngineDb : public ::testing::Test {
   }
   void Store(int nr, const std::string& area, const std::string& kind, const std::string& name,
              const std::string& xml, const std::string& doktyp = "F") {
-    db::TIBRDATABASE d;
-    d.SetDatabaseName(database_->ConnectionString());
-    db::TIBRQuery q(d);
-    q.SetSQL("INSERT INTO VORLAGEN (NR, BEREICH, ART, NAME, DOKTYP, HAUPTTEXT) VALUES (:NR, :B, :A, :N, :D, :H)");
-    q.SetParamInteger("NR", nr);
-    q.SetParamText("B", area);
-    q.SetParamText("A", kind);
-    q.SetParamText("N", name);
-    q.SetParamText("D", doktyp);
-    q.SetParamBlob("H", xml);
-    q.ExecSQL();
-    d.Commit();
+    reporttest::StoreTemplate(database_->ConnectionString(), nr, area, kind, name, xml, doktyp);
   }
   std::string Failure(const std::function<void()>& f) {
     try {

@@ -20,49 +20,20 @@
 #include "report/engine/ExportRtf.h"
 #include "report/engine/Layout.h"
 #include "report/engine/TextMeasure.h"
+#include "report/testing/ReportTestSupport.h"
 
 namespace tarvo::report {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  char buf[4096];
-  size_t n;
-  while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  if (p) ::pclose(p);
-  return out;
-}
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-nlohmann::json Check(const std::string& kind, const fs::path& file) {
-  const std::string script = std::string(TARVO_SOURCE_DIR) + "/tests/report/check_export.py";
-  const std::string out = Shell("python3 '" + script + "' " + kind + " '" + file.string() + "' 2>&1");
-  try {
-    return nlohmann::json::parse(out);
-  } catch (const std::exception&) {
-    ADD_FAILURE() << "reader failed: " << out;
-    return nlohmann::json::object();
-  }
-}
+using reporttest::Check;
+using reporttest::ReadFile;
+using reporttest::Shell;
 
 // True when `words` occur in `text` in this order.
 testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& words) {
-  size_t at = 0;
-  for (const auto& w : words) {
-    const size_t found = text.find(w, at);
-    if (found == std::string::npos) return testing::AssertionFailure() << "\"" << w << "\" missing after offset " << at << " in:\n" << text.substr(0, 3000);
-    at = found + w.size();
-  }
-  return testing::AssertionSuccess();
+  return reporttest::InOrder(text, words, 3000);
 }
 
 std::string PngBase64(int w, int h, QColor c) {

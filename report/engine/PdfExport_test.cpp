@@ -9,20 +9,12 @@
 
 #include "report/engine/Layout.h"
 #include "report/engine/TextMeasure.h"
+#include "report/testing/ReportTestSupport.h"
 
 namespace tarvo::report {
 namespace {
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+using reporttest::Shell;
 
 class NoData : public IDataProvider {
  public:

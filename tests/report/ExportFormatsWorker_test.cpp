@@ -5,10 +5,6 @@
 // function error that fails the job.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QBuffer>
@@ -27,88 +23,22 @@
 #include "common/Codepage.h"
 #include "common/IBTarvo.h"
 #include "common/testing/TestDatabase.h"
-
-extern char** environ;
+#include "report/testing/ReportTestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using tarvo::testing::TestDatabase;
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  char buf[4096];
-  size_t n;
-  while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  if (p) ::pclose(p);
-  return out;
-}
-
-nlohmann::json Check(const std::string& kind, const fs::path& file) {
-  const std::string script = std::string(TARVO_SOURCE_DIR) + "/tests/report/check_export.py";
-  const std::string out = Shell("python3 '" + script + "' " + kind + " '" + file.string() + "' 2>&1");
-  try {
-    return nlohmann::json::parse(out);
-  } catch (const std::exception&) {
-    ADD_FAILURE() << "reader failed: " << out;
-    return nlohmann::json::object();
-  }
-}
+using tarvo::reporttest::Check;
+using tarvo::reporttest::InOrder;
+using tarvo::reporttest::ReadFile;
+using tarvo::reporttest::Shell;
 
 // Runs the program headless in `folder` and returns its exit code (-1 when
 // it had to be killed after 60 s).
 int RunProgram(const fs::path& program, const std::vector<std::string>& args) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    const std::string v = *e;
-    if (v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0 || v.rfind("QT_QPA_PLATFORM=", 0) == 0)
-      continue;
-    env.push_back(v);
-  }
-  std::vector<char*> envp, argv;
-  for (auto& v : env) envp.push_back(v.data());
-  envp.push_back(nullptr);
-  std::string prog = program.string();
-  std::vector<std::string> copy = args;
-  argv.push_back(prog.data());
-  for (auto& a : copy) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, prog.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return -2;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  int status = 0;
-  while (std::chrono::steady_clock::now() < end) {
-    if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, &status, 0);
-  return -1;
-}
-
-testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& words) {
-  size_t at = 0;
-  for (const auto& w : words) {
-    const size_t found = text.find(w, at);
-    if (found == std::string::npos)
-      return testing::AssertionFailure() << "\"" << w << "\" missing after offset " << at << " in:\n" << text;
-    at = found + w.size();
-  }
-  return testing::AssertionSuccess();
+  return tarvo::reporttest::ChildProcess(program, args).Wait(std::chrono::seconds(60));
 }
 
 std::string Jpeg(int w, int h) {
@@ -136,24 +66,18 @@ class ExportFormatsWorkerDb : public ::testing::Test {
     q.SetParamBlob("B", Jpeg(400, 200));
     q.SetParamText("D", "[Bus]\r\n\"TXT=11\"^X=200^Y=100\r\n\"TXT=12\"^X=50^Y=50");
     q.ExecSQL();
-    Store(q, 9001, "RUNDUNG", "zugenau", R"(<report name="zugenau"><page><band type="title" height="10">
+    d.Commit();
+    Store(9001, "RUNDUNG", "zugenau", R"(<report name="zugenau"><page><band type="title" height="10">
         <text width="50" height="6">[Aufrunden(1.5, 21)]</text></band></page></report>)");
-    Store(q, 9002, "SITZPLAN", "bus", R"(<report name="bus">
+    Store(9002, "SITZPLAN", "bus", R"(<report name="bus">
         <dataset name="Geraet" sql="SELECT * FROM GERAET"/><dataset name="Belegt" sql="SELECT * FROM BELEGT"/>
         <page margin="10"><band type="masterdata" dataset="Geraet" height="60">
           <picture name="Plan" width="100" height="50" source="Geraet.BILD"/>
           <text name="Mark" top="52" width="100" height="6">[Zeigebelegt("Plan", Geraet.DEFINITION, "Belegt")]</text>
         </band></page></report>)");
-    d.Commit();
   }
-  static void Store(tarvo::db::TIBRQuery& q, int nr, const std::string& kind, const std::string& name,
-                    const std::string& xml) {
-    q.SetSQL("INSERT INTO VORLAGEN (NR, BEREICH, ART, NAME, DOKTYP, HAUPTTEXT) VALUES (:NR, 'T-TOURISTIK', :A, :N, 'F', :H)");
-    q.SetParamInteger("NR", nr);
-    q.SetParamText("A", kind);
-    q.SetParamText("N", name);
-    q.SetParamBlob("H", xml);
-    q.ExecSQL();
+  static void Store(int nr, const std::string& kind, const std::string& name, const std::string& xml) {
+    tarvo::reporttest::StoreTemplate(database_->ConnectionString(), nr, "T-TOURISTIK", kind, name, xml);
   }
   static void TearDownTestSuite() {
     delete database_;
@@ -161,20 +85,14 @@ class ExportFormatsWorkerDb : public ::testing::Test {
   }
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("tarvoreport-formats-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    fs::copy_file(TARVOREPORT_BIN, dir_ / "tarvoreport");
-    std::ofstream(dir_ / "tarvoserver.ini", std::ios::binary)
-        << "DATENBANKPFAD=" << database_->ConnectionString() << "\r\nTRACELOG=JA\r\n";
+    tarvo::reporttest::PrepareProgramFolder(dir_, TARVOREPORT_BIN, database_->ConnectionString());
   }
   void TearDown() override { fs::remove_all(dir_); }
 
   // Runs the job in slot 3; returns the output file.
   fs::path RunJob(const std::string& format, const std::string& kind = "BESTAETIGUNG",
                   const std::string& name = "webformular") {
-    std::ofstream(dir_ / "tarvoreport3.ini", std::ios::binary)
-        << tarvo::Utf8ToCp1252("BEREICH=T-TOURISTIK\r\nART=" + kind + "\r\nNAME=" + name + "\r\nFORMAT=" + format +
-                               "\r\nPARAM__NR=200140\r\nPARAM_NR=200140\r\n");
+    tarvo::reporttest::WriteJobFile(dir_, 3, tarvo::reporttest::JobText(kind, name, format, "200140"));
     EXPECT_EQ(RunProgram(dir_ / "tarvoreport", {"--WEB", "--POOL=3"}), 0);
     return dir_ / "tarvoreport3.pdf";
   }

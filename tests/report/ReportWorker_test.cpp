@@ -3,10 +3,6 @@
 // database holding the demo content. And the manual window.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -23,8 +19,7 @@
 #include "common/Konfiguration.h"
 #include "common/testing/TestDatabase.h"
 #include "report/Haupt.h"
-
-extern char** environ;
+#include "report/testing/ReportTestSupport.h"
 
 namespace tarvo::report {
 namespace {
@@ -32,68 +27,15 @@ namespace {
 namespace fs = std::filesystem;
 using tarvo::testing::TestDatabase;
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
+using reporttest::ReadFile;
+using reporttest::Shell;
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  char buf[4096];
-  size_t n;
-  while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  if (p) ::pclose(p);
-  return out;
-}
-
-// A started worker; Wait() gives its exit code, or -1 after killing it when
-// it did not end in time.
-class Worker {
+// A started worker with a data folder of its own.
+class Worker : public reporttest::ChildProcess {
  public:
-  Worker(const fs::path& program, const std::vector<std::string>& args, const fs::path& home) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-      const std::string v = *e;
-      // Headless, as under the service: no display, nothing to answer.
-      if (v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0 ||
-          v.rfind("QT_QPA_PLATFORM=", 0) == 0 || v.rfind("XDG_DATA_HOME=", 0) == 0)
-        continue;
-      env.push_back(v);
-    }
-    env.push_back("XDG_DATA_HOME=" + home.string());
-    std::vector<char*> envp, argv;
-    for (auto& v : env) envp.push_back(v.data());
-    envp.push_back(nullptr);
-    std::string prog = program.string();
-    argv.push_back(prog.data());
-    std::vector<std::string> copy = args;
-    for (auto& a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid_, prog.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  int Wait(std::chrono::seconds limit = std::chrono::seconds(30)) {
-    if (pid_ <= 0) return -2;
-    const auto end = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (std::chrono::steady_clock::now() < end) {
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, &status, 0);
-    return -1;
-  }
-
- private:
-  pid_t pid_ = -1;
+  Worker(const fs::path& program, const std::vector<std::string>& args, const fs::path& home)
+      : ChildProcess(program, args, {"XDG_DATA_HOME=" + home.string()}) {}
+  int Wait(std::chrono::seconds limit = std::chrono::seconds(30)) { return ChildProcess::Wait(limit); }
 };
 
 class ReportWorkerDb : public ::testing::Test {
@@ -114,24 +56,16 @@ class ReportWorkerDb : public ::testing::Test {
   }
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("tarvoreport-e2e-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
+    reporttest::PrepareProgramFolder(dir_, TARVOREPORT_BIN, database_->ConnectionString());
     fs::create_directories(dir_ / "home");
-    fs::copy_file(TARVOREPORT_BIN, dir_ / "tarvoreport");
-    WriteIni(database_->ConnectionString());
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  void WriteIni(const std::string& database) {
-    std::ofstream(dir_ / "tarvoserver.ini", std::ios::binary)
-        << "DATENBANKPFAD=" << database << "\r\nTRACELOG=JA\r\n";
-  }
-  void WriteJob(int slot, const std::string& lines) {
-    std::ofstream(dir_ / ("tarvoreport" + std::to_string(slot) + ".ini"), std::ios::binary) << Utf8ToCp1252(lines);
-  }
+  void WriteIni(const std::string& database) { reporttest::WriteServerIni(dir_, database); }
+  void WriteJob(int slot, const std::string& lines) { reporttest::WriteJobFile(dir_, slot, lines); }
   static std::string Job(const std::string& name, const std::string& nr = "200140",
                          const std::string& art = "BESTAETIGUNG") {
-    return "BEREICH=T-TOURISTIK\r\nART=" + art + "\r\nNAME=" + name + "\r\nFORMAT=pdf\r\nPARAM__NR=" + nr +
-           "\r\nPARAM_NR=" + nr + "\r\n";
+    return reporttest::JobText(art, name, "pdf", nr);
   }
   int RunWorker(const std::vector<std::string>& args) { return Worker(dir_ / "tarvoreport", args, dir_ / "home").Wait(); }
   std::string Log() { return Cp1252ToUtf8(ReadFile(dir_ / "tarvoreport.log")); }
@@ -143,17 +77,7 @@ class ReportWorkerDb : public ::testing::Test {
   }
   void Store(int nr, const std::string& kind, const std::string& name, const std::string& xml,
              const std::string& doktyp = "F") {
-    db::TIBRDATABASE d;
-    d.SetDatabaseName(database_->ConnectionString());
-    db::TIBRQuery q(d);
-    q.SetSQL("INSERT INTO VORLAGEN (NR, BEREICH, ART, NAME, DOKTYP, HAUPTTEXT) VALUES (:NR, 'T-TOURISTIK', :A, :N, :D, :H)");
-    q.SetParamInteger("NR", nr);
-    q.SetParamText("A", kind);
-    q.SetParamText("N", name);
-    q.SetParamText("D", doktyp);
-    q.SetParamBlob("H", xml);
-    q.ExecSQL();
-    d.Commit();
+    reporttest::StoreTemplate(database_->ConnectionString(), nr, "T-TOURISTIK", kind, name, xml, doktyp);
   }
 
   static TestDatabase* database_;
