@@ -5,24 +5,8 @@
 # Usage: bash bench/report/formats.sh [build-folder]   (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-BUILD=${1:-build}
-BIN=$BUILD/bin/tarvoreport
-[ -x "$BIN" ] || { echo "formats.sh: $BIN missing; build first" >&2; exit 1; }
-command -v hyperfine >/dev/null || { echo "formats.sh: hyperfine missing (scripts/install-deps.sh)" >&2; exit 1; }
-DATA=$(bash scripts/firebird-start.sh | tail -1)
-DB=$DATA/bench-formats-$$.fdb
-WORK=$(mktemp -d)
-ISQL="isql-fb -q -sql_dialect 1 -user SYSDBA -password quillfern"
-cleanup() {
-  echo "DROP DATABASE;" | $ISQL "localhost/3050:$DB" >/dev/null 2>&1 || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-echo "SET SQL DIALECT 1; CREATE DATABASE 'localhost/3050:$DB' USER 'SYSDBA' PASSWORD 'quillfern' DEFAULT CHARACTER SET WIN1252;" \
-  | isql-fb -q >/dev/null
-$ISQL -i scripts/schema.sql "localhost/3050:$DB" >/dev/null 2>&1
-$ISQL -i scripts/demo/20-report.sql "localhost/3050:$DB" >/dev/null 2>&1
+. bench/report/lib.sh
+bench_setup "${1:-build}" bench-formats
 cat >"$WORK/data.sql" <<'SQL'
 INSERT INTO BUCHUNGEN (NR, ANREDE, BRIEFANREDE, VORNAME, NAME, STRASSE, PLZ, ORT, REISE, ABREISE, RUECKREISE, TEILNEHMER, ANZAHLUNG)
   VALUES (2, 'Frau', 'Sehr geehrte Frau Lang', 'Lena', 'Lang', 'Ring 1', '10115', 'Berlin', 'Weltreise', '2027-03-01', '2027-06-30', 2, 5000);
@@ -40,17 +24,14 @@ END^
 SET TERM ; ^
 COMMIT;
 SQL
-$ISQL -i "$WORK/data.sql" "localhost/3050:$DB" >/dev/null 2>&1
+bench_sql "$WORK/data.sql"
 
 W=$WORK/w
-mkdir -p "$W"
-cp "$BIN" "$W/tarvoreport"
-printf 'DATENBANKPFAD=localhost/3050:%s\r\n' "$DB" >"$W/tarvoserver.ini"
+bench_program_folder "$W"
 slot=0
 for format in pdf rtf csv jpg html htm; do
   slot=$((slot + 1))
-  printf 'BEREICH=T-TOURISTIK\r\nART=BESTAETIGUNG\r\nNAME=webformular\r\nFORMAT=%s\r\nPARAM__NR=2\r\nPARAM_NR=2\r\n' "$format" \
-    >"$W/tarvoreport$slot.ini"
+  bench_job "$format" 2 >"$W/tarvoreport$slot.ini"
 done
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM || true
 
@@ -67,14 +48,8 @@ hyperfine -N --warmup 1 --runs "${RUNS:-5}" --export-json "$WORK/f.json" "${args
 slot=0
 for format in pdf rtf csv jpg html htm; do
   slot=$((slot + 1))
-  [ -s "$W/tarvoreport$slot.pdf" ] || { echo "formats.sh: $format wrote nothing" >&2; cat "$W/tarvoreport.log" >&2; exit 1; }
+  [ -s "$W/tarvoreport$slot.pdf" ] || { echo "$ME: $format wrote nothing" >&2; cat "$W/tarvoreport.log" >&2; exit 1; }
   echo "  $format: $(stat -c %s "$W/tarvoreport$slot.pdf") bytes"
 done
 
-echo
-echo "median (ms)"
-python3 - "$WORK"/f.json <<'PY'
-import json, sys
-for r in json.load(open(sys.argv[1]))["results"]:
-    print("  %-6s %8.1f" % (r["command"], r["median"] * 1000))
-PY
+bench_medians 6 "$WORK"/f.json

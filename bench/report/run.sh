@@ -11,24 +11,8 @@
 # Usage: bash bench/report/run.sh [build-folder]   (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-BUILD=${1:-build}
-BIN=$BUILD/bin/tarvoreport
-[ -x "$BIN" ] || { echo "run.sh: $BIN missing; build first" >&2; exit 1; }
-command -v hyperfine >/dev/null || { echo "run.sh: hyperfine missing (scripts/install-deps.sh)" >&2; exit 1; }
-DATA=$(bash scripts/firebird-start.sh | tail -1)
-DB=$DATA/bench-report-$$.fdb
-WORK=$(mktemp -d)
-ISQL="isql-fb -q -sql_dialect 1 -user SYSDBA -password quillfern"
-cleanup() {
-  echo "DROP DATABASE;" | $ISQL "localhost/3050:$DB" >/dev/null 2>&1 || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-echo "SET SQL DIALECT 1; CREATE DATABASE 'localhost/3050:$DB' USER 'SYSDBA' PASSWORD 'quillfern' DEFAULT CHARACTER SET WIN1252;" \
-  | isql-fb -q >/dev/null
-$ISQL -i scripts/schema.sql "localhost/3050:$DB" >/dev/null 2>&1
-$ISQL -i scripts/demo/20-report.sql "localhost/3050:$DB" >/dev/null 2>&1
+. bench/report/lib.sh
+bench_setup "${1:-build}" bench-report
 cat >"$WORK/data.sql" <<'SQL'
 INSERT INTO BUCHUNGEN (NR, ANREDE, BRIEFANREDE, NAME, REISE, TEILNEHMER) VALUES (1, 'Herr', 'Sehr geehrter Herr Kurz', 'Kurz', 'Wochenende', 1);
 INSERT INTO BUCHUNGSPOSITIONEN VALUES (1, 1, 'Hotel', 2, 80, 160);
@@ -48,12 +32,11 @@ END^
 SET TERM ; ^
 COMMIT;
 SQL
-$ISQL -i "$WORK/data.sql" "localhost/3050:$DB" >/dev/null 2>&1
+bench_sql "$WORK/data.sql"
 
 for slot in 0 1 2; do mkdir -p "$WORK/w$slot"; done
-cp "$BIN" "$WORK/w0/tarvoreport"
-printf 'DATENBANKPFAD=localhost/3050:%s\r\n' "$DB" >"$WORK/w0/tarvoserver.ini"
-job() { printf 'BEREICH=T-TOURISTIK\r\nART=BESTAETIGUNG\r\nNAME=webformular\r\nFORMAT=pdf\r\nPARAM__NR=%s\r\nPARAM_NR=%s\r\n' "$1" "$1"; }
+bench_program_folder "$WORK/w0"
+job() { bench_job pdf "$1"; }
 job 1 >"$WORK/w0/tarvoreport0.ini"
 job 2 >"$WORK/w0/tarvoreport5.ini"
 job 1 >"$WORK/w0/tarvoreport1.ini"
@@ -63,7 +46,7 @@ unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM || true
 
 # Sanity: each job writes its file.
 (cd "$W" && ./tarvoreport --WEB --POOL=0 && ./tarvoreport --WEB --POOL=5)
-for f in tarvoreport0.pdf tarvoreport5.pdf; do [ -s "$W/$f" ] || { echo "run.sh: $f not written" >&2; cat "$W/tarvoreport.log" >&2; exit 1; }; done
+for f in tarvoreport0.pdf tarvoreport5.pdf; do [ -s "$W/$f" ] || { echo "$ME: $f not written" >&2; cat "$W/tarvoreport.log" >&2; exit 1; }; done
 echo "one-page job: $(pdfinfo "$W/tarvoreport0.pdf" | grep Pages)"
 echo "1000-row job: $(pdfinfo "$W/tarvoreport5.pdf" | grep Pages)"
 
@@ -74,13 +57,6 @@ hyperfine -N --warmup 1 --runs 10 --export-json "$WORK/b.json" \
   -n 1000-rows --prepare "rm -f $W/tarvoreport5.pdf" "$W/tarvoreport --WEB --POOL=5"
 hyperfine --warmup 1 --runs 10 --export-json "$WORK/c.json" \
   -n parallel "$W/tarvoreport --WEB --POOL=1 & $W/tarvoreport --WEB --POOL=2 & wait"
-[ -s "$W/tarvoreport1.pdf" ] && [ -s "$W/tarvoreport2.pdf" ] || { echo "run.sh: a parallel job wrote nothing" >&2; exit 1; }
+[ -s "$W/tarvoreport1.pdf" ] && [ -s "$W/tarvoreport2.pdf" ] || { echo "$ME: a parallel job wrote nothing" >&2; exit 1; }
 
-echo
-echo "median (ms)"
-python3 - "$WORK"/a.json "$WORK"/b.json "$WORK"/c.json <<'PY'
-import json, sys
-for path in sys.argv[1:]:
-    for r in json.load(open(path))["results"]:
-        print("  %-10s %8.1f" % (r["command"], r["median"] * 1000))
-PY
+bench_medians 10 "$WORK"/a.json "$WORK"/b.json "$WORK"/c.json
