@@ -830,39 +830,31 @@ struct TIBRQuery::Impl final : detail::QueryLink {
             BindText(var, data, v.text, v, i);
           break;
         case ParamValue::Kind::DateTime: {
-          data.assign(sizeof(ISC_TIMESTAMP), '\0');
           std::tm tm = ToTm(v.dateTime);
           ISC_TIMESTAMP ts{};
           isc_encode_timestamp(&tm, &ts);
           ts.timestamp_time += static_cast<ISC_TIME>(v.dateTime.millisecond * 10);
-          std::memcpy(data.data(), &ts, sizeof ts);
-          var.sqltype = SQL_TIMESTAMP + 1;
-          var.sqlsubtype = 0;
-          var.sqlscale = 0;
-          var.sqllen = sizeof(ISC_TIMESTAMP);
-          var.sqldata = data.data();
+          BindBytes(var, data, &ts, sizeof ts, SQL_TIMESTAMP);
           break;
         }
         case ParamValue::Kind::Integer:
-          data.assign(sizeof(int64_t), '\0');
-          std::memcpy(data.data(), &v.integer, sizeof(int64_t));
-          var.sqltype = SQL_INT64 + 1;
-          var.sqlsubtype = 0;
-          var.sqlscale = 0;
-          var.sqllen = sizeof(int64_t);
-          var.sqldata = data.data();
+          BindBytes(var, data, &v.integer, sizeof(int64_t), SQL_INT64);
           break;
         case ParamValue::Kind::Double:
-          data.assign(sizeof(double), '\0');
-          std::memcpy(data.data(), &v.number, sizeof(double));
-          var.sqltype = SQL_DOUBLE + 1;
-          var.sqlsubtype = 0;
-          var.sqlscale = 0;
-          var.sqllen = sizeof(double);
-          var.sqldata = data.data();
+          BindBytes(var, data, &v.number, sizeof(double), SQL_DOUBLE);
           break;
       }
     }
+  }
+
+  // Binds the `size` bytes at `value` as a nullable parameter of `sqltype`.
+  static void BindBytes(XSQLVAR& var, std::string& data, const void* value, size_t size, short sqltype) {
+    data.assign(static_cast<const char*>(value), size);
+    var.sqltype = static_cast<short>(sqltype + 1);
+    var.sqlsubtype = 0;
+    var.sqlscale = 0;
+    var.sqllen = static_cast<short>(size);
+    var.sqldata = data.data();
   }
 
   void BindText(XSQLVAR& var, std::string& data, std::string bytes, const ParamValue&, size_t i) {
