@@ -15,6 +15,7 @@ std::string Trim(std::string_view s);
 
 // ASCII letters upper-cased; every other byte (UTF-8 included) stays.
 std::string AsciiUpper(std::string_view s);
+std::string AsciiLower(std::string_view s);
 
 // Lines split at CR LF, LF or CR; a break at the very end opens no
 // further line.

@@ -32,7 +32,7 @@ TEST(TextUtil, TryParseIntAcceptsOnlyOneOptionalSignAndDigits) {
   EXPECT_FALSE(TryParseInt("9223372036854775808", wide));
 }
 
-TEST(TextUtil, SplitLinesTrimAndUpperCase) {
+TEST(TextUtil, SplitLinesTrimAndAsciiCase) {
   using Lines = std::vector<std::string>;
   EXPECT_EQ(SplitLines("a\r\nb\nc\rd"), (Lines{"a", "b", "c", "d"}));
   EXPECT_EQ(SplitLines("a\n\nb\n"), (Lines{"a", "", "b"}));
@@ -45,6 +45,7 @@ TEST(TextUtil, SplitLinesTrimAndUpperCase) {
   EXPECT_EQ(Trim("\xC3\xA4 x \xC3\xA4"), "\xC3\xA4 x \xC3\xA4");
 
   EXPECT_EQ(AsciiUpper("abz AZ 09_\xC3\xA4"), "ABZ AZ 09_\xC3\xA4");
+  EXPECT_EQ(AsciiLower("ABZ az 09_\xC3\x84"), "abz az 09_\xC3\x84");
 }
 
 }  // namespace

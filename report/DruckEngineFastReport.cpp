@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "common/Konstanten.h"
+#include "common/TextUtil.h"
 #include "report/DbDataProvider.h"
 #include "report/TarvoFunktionen.h"
 #include "report/engine/Export.h"
@@ -16,11 +17,6 @@
 namespace tarvo::report {
 
 namespace {
-
-std::string Upper(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
   return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
@@ -166,11 +162,11 @@ std::string TDruckEngineFastReportForm::FastReportLoadTemplate(const std::string
 bool TDruckEngineFastReportForm::AssignParams(const ExternalParams& params, ReportDef& report) {
   for (auto& d : report.dataSets) {
     for (auto& p : d.params) {
-      const std::string pn = Upper(p.name);
+      const std::string pn = AsciiUpper(p.name);
       for (const auto& e : params) {
         if (pn == "USERNAME") p.value = Value(SignedInUserName().empty() ? std::string("?") : SignedInUserName());
         if (pn == "LOGINNAME") p.value = Value(SignedInLoginName().empty() ? std::string("?") : SignedInLoginName());
-        const std::string en = Upper(e.name);
+        const std::string en = AsciiUpper(e.name);
         if ((pn == en || pn == "_" + en) && p.expression.empty()) {
           p.value = e.value;
           p.type = e.value.IsDateTime() ? DataType::DateTime : DataType::String;
@@ -214,7 +210,7 @@ void TDruckEngineFastReportForm::Exportieren(db::TIBRDATABASE& database, const s
     templateStream_.clear();
     return;  // a script cancelled: nothing to export, no error
   }
-  const std::string upper = Upper(format);
+  const std::string upper = AsciiUpper(format);
   static const char* const kFormats[] = {"PDF", "RTF", "CSV", "JPG", "HTML", "HTM"};
   bool known = false;
   for (const char* f : kFormats) known = known || upper == f;

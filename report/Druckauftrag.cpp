@@ -9,23 +9,11 @@
 #include <QString>
 
 #include "common/Codepage.h"
+#include "common/TextUtil.h"
 
 namespace tarvo::report {
 
 namespace {
-
-std::string Upper(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-// Removes leading and trailing characters up to blank (control characters included).
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
 
 bool Digits(const std::string& s, size_t pos, size_t n, int& out) {
   out = 0;
@@ -54,7 +42,7 @@ void RemoveStaleTemporaries(const std::string& output) {
 Arguments ScanArguments(const std::vector<std::string>& args) {
   Arguments a;
   for (const auto& raw : args) {
-    const std::string arg = Upper(raw);
+    const std::string arg = AsciiUpper(raw);
     if (arg == "--WEB") {
       a.web = true;
     } else if (arg.rfind("--POOL=", 0) == 0) {

@@ -6,14 +6,11 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "common/TextUtil.h"
+
 namespace tarvo::report {
 
 namespace {
-
-std::string Lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 bool NumberOf(const Value& v, double& out) {
   if (v.IsNumber()) {
@@ -74,7 +71,7 @@ char ThousandSeparator(const FormatSettings& fs) { return fs.DecimalSeparator ==
 std::string FormatValue(const Value& v, const std::string& format, const FormatSettings& fs) {
   if (format.empty() || v.IsNull()) return v.ToText(fs);
   const size_t colon = format.find(':');
-  const std::string kind = Lower(format.substr(0, colon));
+  const std::string kind = AsciiLower(format.substr(0, colon));
   const std::string arg = colon == std::string::npos ? "" : format.substr(colon + 1);
   double d = 0;
   if (kind == "number" || kind == "currency" || kind == "integer") {

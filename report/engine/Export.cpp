@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 
+#include "common/TextUtil.h"
 #include "report/engine/ExportCsv.h"
 #include "report/engine/ExportHtml.h"
 #include "report/engine/ExportJpeg.h"
@@ -18,10 +19,6 @@
 namespace tarvo::report {
 
 namespace {
-std::string Upper(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 std::map<std::string, ExporterFactory>& Registry() {
   static std::map<std::string, ExporterFactory> registry = [] {
     std::map<std::string, ExporterFactory> r;
@@ -43,12 +40,12 @@ std::mutex& RegistryMutex() {
 
 void RegisterExporter(const std::string& format, ExporterFactory factory) {
   std::lock_guard lock(RegistryMutex());
-  Registry()[Upper(format)] = std::move(factory);
+  Registry()[AsciiUpper(format)] = std::move(factory);
 }
 
 std::unique_ptr<IExporter> ExporterFor(const std::string& format) {
   std::lock_guard lock(RegistryMutex());
-  auto it = Registry().find(Upper(format));
+  auto it = Registry().find(AsciiUpper(format));
   return it == Registry().end() ? nullptr : it->second();
 }
 

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "common/RtfToText.h"
+#include "common/TextUtil.h"
 #include "report/engine/DisplayFormat.h"
 #include "report/engine/TextMeasure.h"
 
@@ -20,11 +21,6 @@ namespace {
 constexpr double kPadX = 0.5;   // mm inside a text object's left and right edge
 constexpr double kPadY = 0.3;   // mm above and below its text
 constexpr double kEps = 0.001;
-
-std::string Upper(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 TextFont FontOf(const ObjectDef& o) {
   TextFont f;
@@ -67,7 +63,7 @@ void Cursor::Reset(Table table) {
   table_ = std::move(table);
   pos_ = 0;
   columns_.clear();
-  for (size_t i = 0; i < table_.columns.size(); ++i) columns_.emplace(Upper(table_.columns[i]), static_cast<int>(i));
+  for (size_t i = 0; i < table_.columns.size(); ++i) columns_.emplace(AsciiUpper(table_.columns[i]), static_cast<int>(i));
 }
 
 int Cursor::ColumnIndex(const std::string& upperName) const {
@@ -101,7 +97,7 @@ struct ReportEngine::Impl {
   bool Cancelled() { return S().Cancelled(); }
 
   Cursor& CursorFor(const std::string& name) {
-    auto& c = cursors[Upper(name)];
+    auto& c = cursors[AsciiUpper(name)];
     if (!c) {
       c = std::make_unique<Cursor>();
       c->name = name;
@@ -122,7 +118,7 @@ struct ReportEngine::Impl {
   }
 
   Cursor* Find(const std::string& name) {
-    auto it = cursors.find(Upper(name));
+    auto it = cursors.find(AsciiUpper(name));
     return it == cursors.end() ? nullptr : it->second.get();
   }
 
@@ -132,7 +128,7 @@ struct ReportEngine::Impl {
       if (a.size() != 2) throw std::runtime_error("SUM erwartet Datensatz und Feld");
       Cursor* c = Find(a[0].ToText(e.fs_));
       if (!c) throw std::runtime_error("Datensatz " + a[0].ToText(e.fs_) + " unbekannt");
-      const int col = c->ColumnIndex(Upper(a[1].ToText(e.fs_)));
+      const int col = c->ColumnIndex(AsciiUpper(a[1].ToText(e.fs_)));
       if (col < 0) throw std::runtime_error("Feld " + a[1].ToText(e.fs_) + " nicht im Datensatz " + c->name + " vorhanden");
       double sum = 0;
       bool allInt = true;
@@ -287,7 +283,7 @@ struct ReportEngine::Impl {
       switch (o.kind) {
         case ObjectKind::Text:
         case ObjectKind::Rich: {
-          const bool deferredText = o.kind == ObjectKind::Text && Upper(o.text).find("TOTALPAGES") != std::string::npos;
+          const bool deferredText = o.kind == ObjectKind::Text && AsciiUpper(o.text).find("TOTALPAGES") != std::string::npos;
           if (deferredText) {
             Atom a;
             a.item.kind = PreparedItem::Kind::TextRun;
@@ -658,9 +654,9 @@ Cursor* ReportEngine::DataSet(const std::string& name) { return impl_ ? impl_->F
 
 bool ReportEngine::ReplacePicture(const std::string& objectName, const QImage& image) {
   if (!impl_ || !impl_->building || image.isNull()) return false;
-  const std::string name = Upper(objectName);
+  const std::string name = AsciiUpper(objectName);
   for (auto& a : impl_->building->atoms) {
-    if (!a.object || a.item.kind != PreparedItem::Kind::Image || Upper(a.object->name) != name) continue;
+    if (!a.object || a.item.kind != PreparedItem::Kind::Image || AsciiUpper(a.object->name) != name) continue;
     const ObjectDef& o = *a.object;
     double w = o.width, h = o.height, x = o.left, y = o.top;
     if (o.keepAspect && image.width() > 0 && image.height() > 0) {
@@ -700,11 +696,11 @@ bool ReportEngine::Prepare() {
   script_->SetGlobal("LINE", Value(int64_t{0}));
   for (const auto& p : report_.pages)
     for (const auto& b : p.bands)
-      if (b.kind == BandKind::DetailData) im.detailSets.push_back(Upper(b.dataSet));
+      if (b.kind == BandKind::DetailData) im.detailSets.push_back(AsciiUpper(b.dataSet));
   // Every data set gets its global now, so scripts may name any of them.
   for (const auto& d : report_.dataSets) im.CursorFor(d.name);
   for (const auto& d : report_.dataSets) {
-    if (std::find(im.detailSets.begin(), im.detailSets.end(), Upper(d.name)) != im.detailSets.end()) continue;
+    if (std::find(im.detailSets.begin(), im.detailSets.end(), AsciiUpper(d.name)) != im.detailSets.end()) continue;
     im.OpenDataSet(d);
   }
   if (!report_.script.empty()) {

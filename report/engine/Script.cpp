@@ -4,6 +4,8 @@
 
 #include <cctype>
 
+#include "common/TextUtil.h"
+
 namespace tarvo::report {
 
 namespace {
@@ -11,11 +13,6 @@ namespace {
 const char* const kSelfKey = "tarvo.engine";
 const char* const kDateTimeMeta = "tarvo.DateTime";
 const char* const kDataSetsKey = "tarvo.datasets";
-
-std::string Upper(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 // Raises a Lua error with `message` after every C++ object of the caller is
 // gone: the caller returns RaiseLater(L, msg) only from outside its try scope.
@@ -35,7 +32,7 @@ int DateField(lua_State* L, int index, const char* name) {
 }  // namespace
 
 void FunctionRegistry::Add(ScriptFunction f) {
-  const std::string key = Upper(f.name);
+  const std::string key = AsciiUpper(f.name);
   auto it = byUpperName_.find(key);
   if (it != byUpperName_.end()) {
     functions_[it->second] = std::move(f);
@@ -46,7 +43,7 @@ void FunctionRegistry::Add(ScriptFunction f) {
 }
 
 const ScriptFunction* FunctionRegistry::Find(const std::string& name) const {
-  auto it = byUpperName_.find(Upper(name));
+  auto it = byUpperName_.find(AsciiUpper(name));
   return it == byUpperName_.end() ? nullptr : &functions_[it->second];
 }
 
@@ -187,7 +184,7 @@ int ScriptEngine::CancelFn(lua_State* L) {
 int ScriptEngine::GlobalIndex(lua_State* L) {
   if (lua_type(L, 2) != LUA_TSTRING) return 0;
   ScriptEngine* self = Self(L);
-  const std::string key = Upper(lua_tostring(L, 2));
+  const std::string key = AsciiUpper(lua_tostring(L, 2));
   if (self->dataSets_.count(key)) {
     lua_getfield(L, LUA_REGISTRYINDEX, kDataSetsKey);
     lua_getfield(L, -1, key.c_str());
@@ -207,7 +204,7 @@ int ScriptEngine::DataSetIndex(lua_State* L) {
   std::string error;
   {
     try {
-      std::string field = Upper(luaL_tolstring(L, 2, nullptr));
+      std::string field = AsciiUpper(luaL_tolstring(L, 2, nullptr));
       lua_pop(L, 1);
       Value v = source->Field(field);
       self->Push(v);
@@ -257,7 +254,7 @@ Value ScriptEngine::GetGlobal(const std::string& name) {
 }
 
 void ScriptEngine::BindDataSet(const std::string& name, const IFieldSource* source) {
-  const std::string key = Upper(name);
+  const std::string key = AsciiUpper(name);
   dataSets_[key] = source;
   lua_getfield(L_, LUA_REGISTRYINDEX, kDataSetsKey);
   lua_newtable(L_);
@@ -277,7 +274,7 @@ void ScriptEngine::BindDataSet(const std::string& name, const IFieldSource* sour
 
 void ScriptEngine::AddBuiltin(const std::string& name,
                               std::function<Value(const std::vector<Value>&)> fn) {
-  builtins_[Upper(name)] = std::move(fn);
+  builtins_[AsciiUpper(name)] = std::move(fn);
 }
 
 Value ScriptEngine::Run(const std::string& code, const std::string& chunkName) {

@@ -8,14 +8,11 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "common/TextUtil.h"
+
 namespace tarvo::report {
 
 namespace {
-
-std::string Lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 class Reader {
  public:
@@ -65,7 +62,7 @@ class Reader {
   }
   bool Bool(const char* name, bool def) {
     if (!Has(name)) return def;
-    std::string v = Lower(Attr(name));
+    std::string v = AsciiLower(Attr(name));
     if (v == "true" || v == "1" || v == "yes" || v == "ja") return true;
     if (v == "false" || v == "0" || v == "no" || v == "nein") return false;
     Fail(std::string("Attribut ") + name + "=\"" + v + "\" ist kein Wahrheitswert");
@@ -154,7 +151,7 @@ class Reader {
       }
       return p;
     }
-    std::string size = Lower(Attr("size", "a4"));
+    std::string size = AsciiLower(Attr("size", "a4"));
     if (size == "a4") { p.width = 210; p.height = 297; }
     else if (size == "a5") { p.width = 148; p.height = 210; }
     else if (size == "a3") { p.width = 297; p.height = 420; }
@@ -163,7 +160,7 @@ class Reader {
     else Fail("Unbekannte Seitengröße \"" + size + "\"");
     p.width = Num("width", p.width);
     p.height = Num("height", p.height);
-    std::string o = Lower(Attr("orientation", "portrait"));
+    std::string o = AsciiLower(Attr("orientation", "portrait"));
     if (o == "landscape") p.landscape = true;
     else if (o != "portrait") Fail("Unbekannte Ausrichtung \"" + o + "\"");
     if (p.landscape && p.width < p.height) std::swap(p.width, p.height);
@@ -190,7 +187,7 @@ class Reader {
         {"masterdata", BandKind::MasterData},   {"detaildata", BandKind::DetailData},
         {"groupheader", BandKind::GroupHeader}, {"groupfooter", BandKind::GroupFooter},
         {"summary", BandKind::ReportSummary},   {"reportsummary", BandKind::ReportSummary}};
-    std::string t = Lower(Attr("type"));
+    std::string t = AsciiLower(Attr("type"));
     auto it = kinds.find(t);
     if (it == kinds.end()) Fail("Unbekannter Bandtyp \"" + t + "\"");
     b.kind = it->second;
@@ -226,25 +223,25 @@ class Reader {
     o.fontFamily = Attr("font", o.fontFamily);
     o.fontSize = Num("size", o.fontSize);
     if (o.fontSize <= 0 || o.fontSize > 500) Fail("Schriftgröße außerhalb des Bereichs");
-    for (const std::string& s : Split(Lower(Attr("style")))) {
+    for (const std::string& s : Split(AsciiLower(Attr("style")))) {
       if (s == "bold") o.bold = true;
       else if (s == "italic") o.italic = true;
       else if (s == "underline") o.underline = true;
       else if (!s.empty()) Fail("Unbekannter Schriftstil \"" + s + "\"");
     }
-    std::string a = Lower(Attr("align", "left"));
+    std::string a = AsciiLower(Attr("align", "left"));
     if (a == "left") o.align = HAlign::Left;
     else if (a == "center") o.align = HAlign::Center;
     else if (a == "right") o.align = HAlign::Right;
     else if (a == "justify") o.align = HAlign::Justify;
     else Fail("Unbekannte Ausrichtung \"" + a + "\"");
-    std::string v = Lower(Attr("valign", "top"));
+    std::string v = AsciiLower(Attr("valign", "top"));
     if (v == "top") o.valign = VAlign::Top;
     else if (v == "center") o.valign = VAlign::Center;
     else if (v == "bottom") o.valign = VAlign::Bottom;
     else Fail("Unbekannte Ausrichtung \"" + v + "\"");
     o.wordWrap = Bool("wordwrap", true);
-    if (Lower(Attr("stretch")) == "band") {
+    if (AsciiLower(Attr("stretch")) == "band") {
       o.stretch = true;
       o.stretchToBand = true;
     } else {
@@ -253,7 +250,7 @@ class Reader {
     o.shift = Bool("shift", true);
     o.color = Attr("color", o.color);
     o.fill = Attr("fill");
-    for (const std::string& s : Split(Lower(Attr("frame")))) {
+    for (const std::string& s : Split(AsciiLower(Attr("frame")))) {
       if (s == "all") o.frame.left = o.frame.top = o.frame.right = o.frame.bottom = true;
       else if (s == "left") o.frame.left = true;
       else if (s == "top") o.frame.top = true;
@@ -323,7 +320,7 @@ ObjectDef* FindObject(ReportDef& r, const std::string& name) {
 
 DataSetDef* ReportDef::FindDataSet(const std::string& name) {
   for (auto& d : dataSets)
-    if (Lower(d.name) == Lower(name)) return &d;
+    if (AsciiLower(d.name) == AsciiLower(name)) return &d;
   return nullptr;
 }
 

@@ -6,17 +6,15 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "common/TextUtil.h"
+
 namespace tarvo::report {
 
 namespace {
-std::string Upper(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 }  // namespace
 
 DataType ParseDataType(const std::string& name) {
-  const std::string u = Upper(name);
+  const std::string u = AsciiUpper(name);
   if (u.empty() || u == "STRING" || u == "TEXT") return DataType::String;
   if (u == "INTEGER" || u == "INT") return DataType::Integer;
   if (u == "FLOAT" || u == "NUMBER" || u == "DOUBLE") return DataType::Float;
