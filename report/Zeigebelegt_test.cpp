@@ -10,6 +10,7 @@
 #include "report/DruckEngineFastReport.h"
 #include "report/engine/Layout.h"
 #include "report/engine/TextMeasure.h"
+#include "report/testing/ReportTestSupport.h"
 
 namespace tarvo::report {
 namespace {
@@ -43,25 +44,8 @@ TEST(SeatMapDefinition, FindsSeatsByTheirKeyLine) {
   }
 }
 
-std::string Jpeg(int w, int h, QColor color) {
-  QImage img(w, h, QImage::Format_RGB32);
-  img.fill(color);
-  QByteArray bytes;
-  QBuffer buf(&bytes);
-  buf.open(QIODevice::WriteOnly);
-  img.save(&buf, "JPEG", 95);
-  return bytes.toStdString();
-}
-
-std::string Png(int w, int h, QColor color) {
-  QImage img(w, h, QImage::Format_RGB32);
-  img.fill(color);
-  QByteArray bytes;
-  QBuffer buf(&bytes);
-  buf.open(QIODevice::WriteOnly);
-  img.save(&buf, "PNG");
-  return bytes.toStdString();
-}
+std::string Jpeg(int w, int h, QColor color) { return reporttest::SolidImage(w, h, color, "JPEG", 95); }
+std::string Png(int w, int h, QColor color) { return reporttest::SolidImage(w, h, color, "PNG"); }
 
 class Rows : public IDataProvider {
  public:

@@ -37,13 +37,7 @@ testing::AssertionResult InOrder(const std::string& text, const std::vector<std:
 }
 
 std::string PngBase64(int w, int h, QColor c) {
-  QImage img(w, h, QImage::Format_RGB32);
-  img.fill(c);
-  QByteArray bytes;
-  QBuffer buf(&bytes);
-  buf.open(QIODevice::WriteOnly);
-  img.save(&buf, "PNG");
-  return bytes.toBase64().toStdString();
+  return QByteArray::fromStdString(reporttest::SolidImage(w, h, c, "PNG")).toBase64().toStdString();
 }
 
 class Rows : public IDataProvider {

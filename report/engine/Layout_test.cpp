@@ -6,6 +6,7 @@
 #include <QImage>
 
 #include "report/engine/TextMeasure.h"
+#include "report/testing/ReportTestSupport.h"
 
 namespace tarvo::report {
 namespace {
@@ -189,13 +190,7 @@ TEST_F(LayoutTest, ScriptsCanCancelSkipBandsAndFail) {
 }
 
 TEST_F(LayoutTest, PicturesFromFieldsMustBeImages) {
-  QImage img(4, 2, QImage::Format_RGB32);
-  img.fill(Qt::red);
-  QByteArray png;
-  QBuffer buf(&png);
-  buf.open(QIODevice::WriteOnly);
-  img.save(&buf, "PNG");
-  std::string blob = png.toStdString();
+  std::string blob = reporttest::SolidImage(4, 2, Qt::red, "PNG");
   data.tables["B"] = [&](const std::vector<BoundParam>&) {
     Table t;
     t.columns = {"BILD"};

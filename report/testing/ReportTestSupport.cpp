@@ -6,6 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -60,6 +64,16 @@ nlohmann::json Check(const std::string& kind, const fs::path& file) {
     at = found + w.size();
   }
   return ::testing::AssertionSuccess();
+}
+
+std::string SolidImage(int width, int height, const QColor& color, const char* format, int quality) {
+  QImage img(width, height, QImage::Format_RGB32);
+  img.fill(color);
+  QByteArray bytes;
+  QBuffer buf(&bytes);
+  buf.open(QIODevice::WriteOnly);
+  img.save(&buf, format, quality);
+  return bytes.toStdString();
 }
 
 ChildProcess::ChildProcess(const fs::path& program, const std::vector<std::string>& args,

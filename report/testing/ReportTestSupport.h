@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <QColor>
+
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -30,6 +32,10 @@ nlohmann::json Check(const std::string& kind, const std::filesystem::path& file)
 // most `shown` characters of the text.
 ::testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& words,
                                    size_t shown = std::string::npos);
+
+// An image of one colour encoded as `format` ("PNG", "JPEG"); `quality`
+// as QImage::save takes it (-1: the format's default).
+std::string SolidImage(int width, int height, const QColor& color, const char* format, int quality = -1);
 
 // A started program, headless (no display variables, no terminal input,
 // standard error discarded); `extraEnv` entries ("NAME=value") replace

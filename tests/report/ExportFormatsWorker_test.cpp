@@ -41,15 +41,7 @@ int RunProgram(const fs::path& program, const std::vector<std::string>& args) {
   return tarvo::reporttest::ChildProcess(program, args).Wait(std::chrono::seconds(60));
 }
 
-std::string Jpeg(int w, int h) {
-  QImage img(w, h, QImage::Format_RGB32);
-  img.fill(QColor(200, 200, 200));
-  QByteArray bytes;
-  QBuffer buf(&bytes);
-  buf.open(QIODevice::WriteOnly);
-  img.save(&buf, "JPEG", 95);
-  return bytes.toStdString();
-}
+std::string Jpeg(int w, int h) { return tarvo::reporttest::SolidImage(w, h, QColor(200, 200, 200), "JPEG", 95); }
 
 class ExportFormatsWorkerDb : public ::testing::Test {
  protected:
