@@ -14,6 +14,13 @@ const char* const kSelfKey = "tarvo.engine";
 const char* const kDateTimeMeta = "tarvo.DateTime";
 const char* const kDataSetsKey = "tarvo.datasets";
 
+// Throws the error message on top of the stack, the stack reset to `top`.
+[[noreturn]] void ThrowLuaError(lua_State* L, int top) {
+  std::string msg = lua_tostring(L, -1) ? lua_tostring(L, -1) : "Lua-Fehler";
+  lua_settop(L, top);
+  throw EScriptError(msg);
+}
+
 // Raises a Lua error with `message` after every C++ object of the caller is
 // gone: the caller returns RaiseLater(L, msg) only from outside its try scope.
 int RaiseMessage(lua_State* L, std::string& message) {
@@ -282,9 +289,7 @@ Value ScriptEngine::Run(const std::string& code, const std::string& chunkName) {
   const std::string chunk = "=" + chunkName;
   if (luaL_loadbuffer(L_, code.data(), code.size(), chunk.c_str()) != LUA_OK ||
       lua_pcall(L_, 0, 1, 0) != LUA_OK) {
-    std::string msg = lua_tostring(L_, -1) ? lua_tostring(L_, -1) : "Lua-Fehler";
-    lua_settop(L_, top);
-    throw EScriptError(msg);
+    ThrowLuaError(L_, top);
   }
   Value v = ToValue(-1);
   lua_settop(L_, top);
@@ -298,17 +303,13 @@ Value ScriptEngine::Eval(const std::string& expression) {
     const std::string code = "return " + expression;
     const std::string chunk = "=[" + expression.substr(0, 40) + "]";
     if (luaL_loadbuffer(L_, code.data(), code.size(), chunk.c_str()) != LUA_OK) {
-      std::string msg = lua_tostring(L_, -1) ? lua_tostring(L_, -1) : "Lua-Fehler";
-      lua_settop(L_, top);
-      throw EScriptError(msg);
+      ThrowLuaError(L_, top);
     }
     it = compiled_.emplace(expression, luaL_ref(L_, LUA_REGISTRYINDEX)).first;
   }
   lua_rawgeti(L_, LUA_REGISTRYINDEX, it->second);
   if (lua_pcall(L_, 0, 1, 0) != LUA_OK) {
-    std::string msg = lua_tostring(L_, -1) ? lua_tostring(L_, -1) : "Lua-Fehler";
-    lua_settop(L_, top);
-    throw EScriptError(msg);
+    ThrowLuaError(L_, top);
   }
   Value v = ToValue(-1);
   lua_settop(L_, top);
