@@ -39,6 +39,17 @@ struct Atom {
   const ObjectDef* object = nullptr;    // the picture object an image came from
 };
 
+// An atom of `kind` covering the object's rectangle.
+Atom AtomOver(PreparedItem::Kind kind, const ObjectDef& o) {
+  Atom a;
+  a.item.kind = kind;
+  a.item.x = o.left;
+  a.item.y = o.top;
+  a.item.w = o.width;
+  a.item.h = o.height;
+  return a;
+}
+
 struct BandInstance {
   double height = 0;
   std::vector<Atom> atoms;
@@ -285,12 +296,7 @@ struct ReportEngine::Impl {
         case ObjectKind::Rich: {
           const bool deferredText = o.kind == ObjectKind::Text && AsciiUpper(o.text).find("TOTALPAGES") != std::string::npos;
           if (deferredText) {
-            Atom a;
-            a.item.kind = PreparedItem::Kind::TextRun;
-            a.item.x = o.left;
-            a.item.y = o.top;
-            a.item.w = o.width;
-            a.item.h = o.height;
+            Atom a = AtomOver(PreparedItem::Kind::TextRun, o);
             a.deferred = &o;
             inst.atoms.push_back(std::move(a));
             height = std::max(height, o.top + o.height);
@@ -328,24 +334,14 @@ struct ReportEngine::Impl {
           break;
         }
         case ObjectKind::Line: {
-          Atom a;
-          a.item.kind = PreparedItem::Kind::Line;
-          a.item.x = o.left;
-          a.item.y = o.top;
-          a.item.w = o.width;
-          a.item.h = o.height;
+          Atom a = AtomOver(PreparedItem::Kind::Line, o);
           a.item.lineWidth = o.lineWidth;
           a.item.lineColor = o.color;
           inst.atoms.push_back(std::move(a));
           break;
         }
         case ObjectKind::Rect: {
-          Atom a;
-          a.item.kind = PreparedItem::Kind::Box;
-          a.item.x = o.left;
-          a.item.y = o.top;
-          a.item.w = o.width;
-          a.item.h = o.height;
+          Atom a = AtomOver(PreparedItem::Kind::Box, o);
           a.item.fill = o.fill;
           a.item.frameLeft = o.frame.left;
           a.item.frameTop = o.frame.top;
