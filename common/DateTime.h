@@ -30,6 +30,9 @@ struct DateTime {
   friend bool operator==(const DateTime&, const DateTime&) = default;
 };
 
+// Days since 1970-01-01 of a proleptic Gregorian date (negative before).
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
+
 // Formats like the Delphi run-time library's FormatDateTime: pattern letters
 // are case-insensitive; y/yy/yyyy year, m/mm month (minutes right after an
 // hour element), mmm/mmmm are taken as mm, d/dd day, h/hh hour, n/nn minute,

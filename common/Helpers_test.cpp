@@ -125,5 +125,18 @@ TEST(FormatSettings, SystemValueCanBeReplaced) {
   EXPECT_EQ(SystemFormatSettings().FormatShortDate(DateTime{2024, 3, 5}), "05.03.2024");
 }
 
+TEST(DateTime, DaysFromCivilCountsFrom1970) {
+  struct Case {
+    int year, month, day;
+    int64_t days;
+  };
+  const Case cases[] = {{1970, 1, 1, 0},         {1899, 12, 30, -25569}, {2000, 2, 29, 11016},
+                        {2000, 3, 1, 11017},     {2024, 12, 31, 20088},  {1, 1, 1, -719162},
+                        {9999, 12, 31, 2932896}};
+  for (const auto& c : cases)
+    EXPECT_EQ(DaysFromCivil(c.year, static_cast<unsigned>(c.month), static_cast<unsigned>(c.day)), c.days)
+        << c.year << "-" << c.month << "-" << c.day;
+}
+
 }  // namespace
 }  // namespace tarvo

@@ -599,16 +599,8 @@ std::tm ToTm(const DateTime& v) {
 // Days since 30 December 1899 plus the fraction of the day, as Delphi's
 // TDateTime counts.
 double ToSerial(const DateTime& v) {
-  auto days = [](int y, int m, int d) {
-    // days from civil (Howard Hinnant)
-    y -= m <= 2;
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int>(doe) - 719468;
-  };
-  const double day = days(v.year, v.month, v.day) - days(1899, 12, 30);
+  const double day = static_cast<double>(
+      DaysFromCivil(v.year, static_cast<unsigned>(v.month), static_cast<unsigned>(v.day)) - DaysFromCivil(1899, 12, 30));
   const double fraction =
       (v.hour * 3600000.0 + v.minute * 60000.0 + v.second * 1000.0 + v.millisecond) / 86400000.0;
   return day >= 0 ? day + fraction : day - fraction;
