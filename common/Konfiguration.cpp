@@ -361,8 +361,7 @@ std::string TKonfiguration::GetEffectiveWebplattformURL() const {
 }
 
 bool TKonfiguration::IsLocalURL(const std::string& url) const {
-  std::string lower = url;
-  for (char& c : lower) c = AsciiLower(c);
+  const std::string lower = AsciiLower(url);
   for (const char* prefix :
        {"http://localhost", "https://localhost", "http://127.0.0.1", "https://127.0.0.1"})
     if (lower.rfind(prefix, 0) == 0) return true;

@@ -16,6 +16,7 @@
 
 #include "common/IBTarvo.h"
 #include "common/IBTarvoDetail.h"
+#include "common/TextUtil.h"
 
 namespace tarvo::db {
 
@@ -239,8 +240,7 @@ DateTime ParseEntry(const std::string& p, const FormatSettings& fs, const DateTi
 }
 
 bool ContainsWord(const std::string& text) {
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string upper = AsciiUpper(text);
   return upper.find("HEUTE") != std::string::npos ||
          upper.find("MONATSANFANG") != std::string::npos ||
          upper.find("MONATSENDE") != std::string::npos;

@@ -15,6 +15,7 @@
 
 #include "common/Codepage.h"
 #include "common/IBTarvoDetail.h"
+#include "common/TextUtil.h"
 
 namespace tarvo::testing {
 
@@ -132,8 +133,7 @@ void TestDatabase::ExecuteScript(const std::string& script) const {
   db::detail::Attachment attachment;
   attachment.Attach(connection_);
   for (const std::string& statement : SplitScript(script)) {
-    std::string upper = statement;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string upper = AsciiUpper(statement);
     if (upper == "COMMIT" || upper == "COMMIT WORK") continue;
     RunCommitted(attachment.Handle(), statement);
   }
