@@ -11,19 +11,8 @@ cat >"$WORK/data.sql" <<'SQL'
 INSERT INTO BUCHUNGEN (NR, ANREDE, BRIEFANREDE, VORNAME, NAME, STRASSE, PLZ, ORT, REISE, ABREISE, RUECKREISE, TEILNEHMER, ANZAHLUNG)
   VALUES (2, 'Frau', 'Sehr geehrte Frau Lang', 'Lena', 'Lang', 'Ring 1', '10115', 'Berlin', 'Weltreise', '2027-03-01', '2027-06-30', 2, 5000);
 COMMIT;
-SET TERM ^ ;
-EXECUTE BLOCK AS
-  DECLARE I INTEGER = 1;
-BEGIN
-  WHILE (I <= 1200) DO
-  BEGIN
-    INSERT INTO BUCHUNGSPOSITIONEN VALUES (2, :I, 'Leistung Nummer ' || :I, 1, 10.5, 10.5);
-    I = I + 1;
-  END
-END^
-SET TERM ; ^
-COMMIT;
 SQL
+bench_positions 2 1200 >>"$WORK/data.sql"
 bench_sql "$WORK/data.sql"
 
 W=$WORK/w

@@ -30,6 +30,24 @@ bench_cleanup() {
 # bench_sql FILE: runs an SQL script against the database.
 bench_sql() { $ISQL -i "$1" "localhost/3050:$DB" >/dev/null 2>&1; }
 
+# bench_positions NR COUNT: SQL adding COUNT positions to booking NR.
+bench_positions() {
+  cat <<SQL
+SET TERM ^ ;
+EXECUTE BLOCK AS
+  DECLARE I INTEGER = 1;
+BEGIN
+  WHILE (I <= $2) DO
+  BEGIN
+    INSERT INTO BUCHUNGSPOSITIONEN VALUES ($1, :I, 'Leistung Nummer ' || :I, 1, 10.5, 10.5);
+    I = I + 1;
+  END
+END^
+SET TERM ; ^
+COMMIT;
+SQL
+}
+
 # bench_program_folder DIR: a copy of the binary with its tarvoserver.ini.
 bench_program_folder() {
   mkdir -p "$1"

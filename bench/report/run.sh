@@ -19,19 +19,8 @@ INSERT INTO BUCHUNGSPOSITIONEN VALUES (1, 1, 'Hotel', 2, 80, 160);
 INSERT INTO BUCHUNGSPOSITIONEN VALUES (1, 2, 'Bahn', 1, 59, 59);
 INSERT INTO BUCHUNGEN (NR, ANREDE, BRIEFANREDE, NAME, REISE, TEILNEHMER) VALUES (2, 'Frau', 'Sehr geehrte Frau Lang', 'Lang', 'Weltreise', 2);
 COMMIT;
-SET TERM ^ ;
-EXECUTE BLOCK AS
-  DECLARE I INTEGER = 1;
-BEGIN
-  WHILE (I <= 1000) DO
-  BEGIN
-    INSERT INTO BUCHUNGSPOSITIONEN VALUES (2, :I, 'Leistung Nummer ' || :I, 1, 10.5, 10.5);
-    I = I + 1;
-  END
-END^
-SET TERM ; ^
-COMMIT;
 SQL
+bench_positions 2 1000 >>"$WORK/data.sql"
 bench_sql "$WORK/data.sql"
 
 for slot in 0 1 2; do mkdir -p "$WORK/w$slot"; done
