@@ -66,7 +66,7 @@ TClientResponse TTarvoClient::Send(const std::string& method, const std::string&
     for (const auto& [name, value] : headers) request.set(name, value);
     if (!body.empty() || method == "POST" || method == "PUT") {
       request.setContentLength64(static_cast<Poco::Int64>(body.size()));
-      request.setContentType("text/plain");
+      if (!request.has("Content-Type")) request.setContentType("text/plain");
     }
     std::ostream& out = session.sendRequest(request);
     out.write(body.data(), static_cast<std::streamsize>(body.size()));

@@ -11,6 +11,7 @@
 #include "common/Konfiguration.h"
 #include "common/Platform.h"
 #include "common/RtfToText.h"
+#include "server/DataModul.h"
 #include "server/Envelope.h"
 #include "server/RowFormat.h"
 
@@ -82,6 +83,20 @@ const std::vector<TWebModul::TWebAction>& TWebModul::Actions() {
        "WebModulV2PlainStreamHandlerAction"},
       {"V2QueryBatchHandler", "POST", "/v2/querybatch", &TWebModul::WebModulV2QueryBatchHandlerAction,
        "WebModulV2QueryBatchHandlerAction"},
+      {"V2ExecuteHandler", "POST", "/v2/execute", &TWebModul::WebModulV2ExecuteHandlerAction,
+       "WebModulV2ExecuteHandlerAction"},
+      {"ExecuteHandler", nullptr, "/execute", &TWebModul::WebModulExecuteHandlerAction,
+       "WebModulExecuteHandlerAction"},
+      {"SettingsHandler", nullptr, "/settings", &TWebModul::WebModulSettingsHandlerAction,
+       "WebModulSettingsHandlerAction"},
+      {"UpdateBlobHandler", nullptr, "/updateblob", &TWebModul::WebModulUpdateBlobHandlerAction,
+       "WebModulUpdateBlobHandlerAction"},
+      {"V2ExecuteBatchHandler", "POST", "/v2/executebatch", &TWebModul::WebModulV2ExecuteBatchHandlerAction,
+       "WebModulV2ExecuteBatchHandlerAction"},
+      {"V2ExecuteStreamHandler", nullptr, "/v2/executestream", &TWebModul::WebModulV2ExecuteStreamHandlerAction,
+       "WebModulV2ExecuteStreamHandlerAction"},
+      {"V2InvokeHandler", nullptr, "/v2/invoke", &TWebModul::WebModulV2InvokeHandlerAction,
+       "WebModulV2InvokeHandlerAction"},
   };
   return table;
 }
@@ -96,12 +111,14 @@ const TWebModul::TWebAction* TWebModul::FindAction(std::string_view method, std:
 
 TWebModul::TWebModul(ServerContext& context) : context_(context) {
   LogDebug("ENTER: WebModuleCreate");
+  Datamod = std::make_unique<TDatamod>([this](const std::string& rtf) { return ParseRTF(rtf); });
   LogDebug("LEAVE: WebModuleCreate");
 }
 
 TWebModul::~TWebModul() {
   LogDebug("ENTER: WebModuleDestroy");
   plainQuery_.reset();
+  Datamod.reset();
   Datenbank.Close();
   LogDebug("LEAVE: WebModuleDestroy");
 }

@@ -33,6 +33,8 @@
 
 namespace tarvo::server {
 
+class TDatamod;  // server/DataModul.h
+
 // A request as the module sees it; filled by the listener.
 struct TWebRequest {
   std::string Method;    // as sent, e.g. "POST"
@@ -40,6 +42,9 @@ struct TWebRequest {
   std::string Query;     // after "?", without it
   std::vector<std::pair<std::string, std::string>> Headers;
   std::string Content;   // the whole body
+  // Whether the client still holds the connection open; set by the
+  // listener. Empty: taken as connected.
+  std::function<bool()> ClientConnected;
 
   // The first header of that name (compared without regard to case);
   // empty when absent.
@@ -123,6 +128,27 @@ class TWebModul : public TLevelLogger {
   // The module's own connection; its name is set before every request.
   db::TIBRDATABASE Datenbank;
 
+  // The write actions (WebWrite.cpp).
+  void WebModulV2ExecuteHandlerAction(const TWebRequest& request, TWebResponse& response);
+  void WebModulV2ExecuteBatchHandlerAction(const TWebRequest& request, TWebResponse& response);
+  void WebModulV2ExecuteStreamHandlerAction(const TWebRequest& request, TWebResponse& response);
+  // "/v2/invoke" (WebInvoke.cpp).
+  void WebModulV2InvokeHandlerAction(const TWebRequest& request, TWebResponse& response);
+  // The legacy form endpoints (WebLegacy.cpp).
+  void WebModulExecuteHandlerAction(const TWebRequest& request, TWebResponse& response);
+  void WebModulSettingsHandlerAction(const TWebRequest& request, TWebResponse& response);
+  void WebModulUpdateBlobHandlerAction(const TWebRequest& request, TWebResponse& response);
+  // MD5 of the text's bytes as 32 lower-case hex digits.
+  std::string md5(const std::string& text);
+  // Runs `sql` with its parameter "content" bound to `content` as text and
+  // commits; see WebLegacy.cpp for the errors it raises.
+  void UpdateBlob(const std::string& sql, const std::string& content);
+
+  // The query of the legacy blob update, on Datenbank.
+  db::TIBRQuery BLOBQuery{Datenbank};
+  // The legacy SQL operations; created and freed with the module.
+  std::unique_ptr<TDatamod> Datamod;
+
  protected:
   void WebModuleBeforeDispatch(const TWebRequest& request, TWebResponse& response, bool& handled);
   bool QXAuthorizeBeforeDispatch(const TWebRequest& request, TWebResponse& response);
@@ -134,6 +160,12 @@ class TWebModul : public TLevelLogger {
   void OpenTraced(db::TIBRQuery& query, const TRequestStatement& statement);
   // Writes every row from the current one on as JSON objects.
   void WriteRows(db::TIBRQuery& query, TJsonWriter& writer);
+  // Binds the parameters of a write: ISO date-times as date-times, exactly
+  // "null" or "NULL" as SQL NULL, the rest as text (WebWrite.cpp).
+  void BindWriteParams(db::TIBRQuery& query, const TRequestStatement& statement);
+  // Executes between the two trace lines; `sqlOnly` leaves the parameters
+  // out of the first one.
+  void ExecTraced(db::TIBRQuery& query, const TRequestStatement& statement, bool sqlOnly = false);
   // "x-qx-platform": takes over a new web platform address.
   void AnnouncePlatform(const std::string& headerText);
   void CloseDatabase();

@@ -11,6 +11,7 @@
 #include <Poco/Net/HTTPServerConnection.h>
 #include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/HTTPServerRequest.h>
+#include <Poco/Net/HTTPServerRequestImpl.h>
 #include <Poco/Net/HTTPServerResponse.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/TCPServer.h>
@@ -18,7 +19,10 @@
 #include <Poco/ThreadPool.h>
 #include <Poco/URI.h>
 
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <istream>
 #include <mutex>
@@ -129,6 +133,22 @@ class ModulePool {
 
 class Logger : public TLevelLogger {};
 
+// Whether the peer still holds the connection: false once it closed or
+// reset it (a read would give end of file or an error).
+bool PeerConnected(Poco::Net::StreamSocket& socket) {
+  try {
+    if (!socket.poll(Poco::Timespan(0), Poco::Net::Socket::SELECT_READ | Poco::Net::Socket::SELECT_ERROR))
+      return true;
+    char c;
+    const ssize_t n = ::recv(socket.impl()->sockfd(), &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) return true;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
+    return false;
+  } catch (...) {
+    return false;
+  }
+}
+
 class RequestHandler : public Poco::Net::HTTPRequestHandler {
  public:
   explicit RequestHandler(ModulePool& pool) : pool_(pool) {}
@@ -147,6 +167,10 @@ class RequestHandler : public Poco::Net::HTTPRequestHandler {
     }
     if (request.PathInfo.empty()) request.PathInfo = "/";
     for (const auto& [name, value] : req) request.Headers.emplace_back(name, value);
+    if (auto* impl = dynamic_cast<Poco::Net::HTTPServerRequestImpl*>(&req)) {
+      Poco::Net::StreamSocket& socket = impl->socket();
+      request.ClientConnected = [&socket] { return PeerConnected(socket); };
+    }
 
     if (req.hasContentLength() && req.getContentLength64() > kMaxBodyBytes) {
       SendText(resp, 413, "Request Entity Too Large", "Request Entity Too Large");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "server/TarvoClient.h"
+#include "tools/tarvoclient_write.h"
 
 using tarvo::server::TClientResponse;
 using tarvo::server::TRequestStatement;
@@ -17,7 +18,7 @@ using tarvo::server::TTarvoClient;
 namespace {
 
 // How a command builds its body and shows its answer.
-enum class Body { Statement, Batch, Json };
+enum class Body { Statement, Batch, Json, Write };
 enum class Answer { Text, Bytes, Plain };
 
 struct Command {
@@ -35,6 +36,14 @@ const Command kCommands[] = {
     {"stream", "/v2/stream", Body::Statement, Answer::Bytes, "stream SQL [NAME=VALUE ...]"},
     {"plainstream", "/v2/plainstream", Body::Statement, Answer::Plain, "plainstream SQL [NAME=VALUE ...]"},
     {"raw", nullptr, Body::Json, Answer::Text, "raw PATH JSON   (JSON sent encrypted as it stands)"},
+    {"execute", "/v2/execute", Body::Statement, Answer::Text, "execute SQL [NAME=VALUE ...]"},
+    {"executebatch", "/v2/executebatch", Body::Batch, Answer::Text, "executebatch SQL [NAME=VALUE ...] [SQL [NAME=VALUE ...]] ..."},
+    {"configure", "/v2/execute", Body::Statement, Answer::Text, "configure TARVOSERVER:INI:EVENTS-NAMES=A,B [EVENTS=JA|NEIN]"},
+    {"executestream", nullptr, Body::Write, Answer::Text, "executestream FILE SQL [NAME=VALUE ...]   (FILE to :BYTES)"},
+    {"invoke", nullptr, Body::Write, Answer::Text, "invoke METHOD [NAME=VALUE ...]"},
+    {"legacy-execute", nullptr, Body::Write, Answer::Text, "legacy-execute select|update|insert|delete SQL"},
+    {"settings", nullptr, Body::Write, Answer::Text, "settings"},
+    {"updateblob", nullptr, Body::Write, Answer::Text, "updateblob SQL CONTENT"},
 };
 
 void Usage() {
@@ -118,6 +127,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  if (command->body == Body::Write) return tarvo::tools::RunWriteCommand(args, url, key, timeout, outFile);
   std::string path = command->path ? command->path : "";
   std::string json;
   std::vector<TRequestStatement> statements;
