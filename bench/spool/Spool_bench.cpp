@@ -1,0 +1,115 @@
+// "/v2/report" over loopback with the real tarvoreport and the demo
+// template: one request beside the worker run on its own (same job file,
+// started and waited for directly), a cache hit, and eight distinct
+// requests at once on a pool of two beside four jobs one after another.
+//
+//   build/bench/spool_bench
+#include <benchmark/benchmark.h>
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "common/Konfiguration.h"
+#include "server/TarvoClient.h"
+#include "server/WorkerProcess.h"
+#include "tests/spool/SpoolSetup.h"
+
+using namespace tarvo;
+using tarvo::testing_spool::SpoolSetup;
+
+namespace {
+
+SpoolSetup& Setup() {
+  static SpoolSetup* s = [] {
+    auto* p = new SpoolSetup(TARVOREPORT_BIN);
+    Konfiguration().FReportPool = 2;
+    Konfiguration().FReportJobs = 8;
+    p->Spooler().StopSpooler();
+    p->Spooler().StartSpooler();
+    return p;
+  }();
+  return *s;
+}
+
+std::string Request(const std::string& json) {
+  const auto client = Setup().Client();
+  const auto r = client.PostEncrypted("/v2/report", json);
+  if (r.Status != 200) throw std::runtime_error("HTTP " + std::to_string(r.Status) + ": " + client.Decrypt(r.Body));
+  return client.Decrypt(r.Body);
+}
+
+// The raw baseline: the worker with the job file of slot 0, no server.
+void BM_WorkerAlone(benchmark::State& state) {
+  auto& s = Setup();
+  const auto dir = s.Folder();
+  std::ofstream(dir / "tarvoreport7.ini", std::ios::binary)
+      << "BEREICH=T-TOURISTIK\r\nART=BESTAETIGUNG\r\nNAME=WEBFORMULAR\r\nFORMAT=pdf\r\nPARAM__NR=200140\r\n"
+         "PARAM_NR=200140\r\n";
+  for (auto _ : state) {
+    server::TWorkerProcess p((dir / "tarvoreport").string(), {"tarvoreport", "--WEB", "--POOL=7"});
+    p.Wait(std::chrono::steady_clock::now() + std::chrono::seconds(60), nullptr);
+    if (!std::filesystem::exists(dir / "tarvoreport7.pdf")) state.SkipWithError("no output");
+    std::filesystem::remove(dir / "tarvoreport7.pdf");
+  }
+}
+BENCHMARK(BM_WorkerAlone)->Unit(benchmark::kMillisecond)->Iterations(8)->UseRealTime();
+
+void BM_ReportRequest(benchmark::State& state) {
+  size_t bytes = 0;
+  for (auto _ : state) bytes = Request(SpoolSetup::DemoBody("pdf", "200140")).size();
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_ReportRequest)->Unit(benchmark::kMillisecond)->Iterations(8)->UseRealTime();
+
+void BM_CacheHit(benchmark::State& state) {
+  const std::string json = SpoolSetup::DemoBody("pdf", "200140", true);
+  Request(json);  // fills the cache
+  for (auto _ : state) benchmark::DoNotOptimize(Request(json));
+}
+BENCHMARK(BM_CacheHit)->Unit(benchmark::kMillisecond)->Iterations(50)->UseRealTime();
+
+void BM_FourSequential(benchmark::State& state) {
+  for (auto _ : state)
+    for (int i = 0; i < 4; ++i) Request(SpoolSetup::DemoBody("pdf", "200140", false, std::to_string(i)));
+}
+BENCHMARK(BM_FourSequential)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+void BM_EightConcurrentPool2(benchmark::State& state) {
+  int peak = 0;
+  for (auto _ : state) {
+    std::atomic<bool> running{true};
+    std::thread sampler([&] {
+      while (running) {
+        peak = std::max(peak, testing_spool::CountProcesses("tarvoreport"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+    });
+    std::vector<std::thread> threads;
+    std::atomic<int> failed{0};
+    for (int i = 0; i < 8; ++i)
+      threads.emplace_back([&, i] {
+        try {
+          Request(SpoolSetup::DemoBody("pdf", "200140", false, std::to_string(100 + i)));
+        } catch (...) {
+          ++failed;
+        }
+      });
+    for (auto& t : threads) t.join();
+    running = false;
+    sampler.join();
+    if (failed) state.SkipWithError("a request failed");
+  }
+  state.counters["peak_workers"] = peak;
+}
+BENCHMARK(BM_EightConcurrentPool2)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
