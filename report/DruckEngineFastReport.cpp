@@ -10,6 +10,7 @@
 
 #include "common/Konstanten.h"
 #include "report/DbDataProvider.h"
+#include "report/TarvoFunktionen.h"
 #include "report/engine/Export.h"
 
 namespace tarvo::report {
@@ -81,6 +82,7 @@ TDruckEngineFastReportForm::TDruckEngineFastReportForm() : fs_(SystemFormatSetti
   FSilentMode = false;
   FParamBufferEnabled = false;
   FExternalParamas = nullptr;
+  RegisterTarvoFunktionen(*this);
 }
 
 TDruckEngineFastReportForm::~TDruckEngineFastReportForm() = default;

@@ -18,6 +18,7 @@
 #include "common/Platform.h"
 #include "report/Druckauftrag.h"
 #include "report/Haupt.h"
+#include "report/TarvoFunktionen.h"
 
 using namespace tarvo;
 using namespace tarvo::report;
@@ -32,6 +33,12 @@ struct LoggerLifetime {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   SetSystemFormatSettings(FormatSettings::FromSystemLocale());
+  // --FUNKTIONEN: the script functions for template designers, then end.
+  for (const auto& arg : args)
+    if (QString::fromStdString(arg).toUpper() == "--FUNKTIONEN") {
+      std::cout << TarvoFunktionenListing(TDruckEngineFastReportForm().Functions());
+      return 0;
+    }
   const std::string folder = ExecutableFolder();
   Konfiguration().LoadFromFile();
   LoggerLifetime logger;

@@ -9,6 +9,10 @@
 #include <map>
 #include <mutex>
 
+#include "report/engine/ExportCsv.h"
+#include "report/engine/ExportHtml.h"
+#include "report/engine/ExportJpeg.h"
+#include "report/engine/ExportRtf.h"
 #include "report/engine/PdfExport.h"
 
 namespace tarvo::report {
@@ -22,6 +26,11 @@ std::map<std::string, ExporterFactory>& Registry() {
   static std::map<std::string, ExporterFactory> registry = [] {
     std::map<std::string, ExporterFactory> r;
     r["PDF"] = [] { return std::make_unique<PdfExporter>(); };
+    r["RTF"] = [] { return std::make_unique<RtfExporter>(); };
+    r["CSV"] = [] { return std::make_unique<CsvExporter>(); };
+    r["JPG"] = [] { return std::make_unique<JpegExporter>(); };
+    r["HTML"] = [] { return std::make_unique<HtmlExporter>(); };
+    r["HTM"] = [] { return std::make_unique<Html5DivExporter>(); };
     return r;
   }();
   return registry;

@@ -40,6 +40,7 @@ struct Atom {
   PreparedItem item;        // y relative to the band
   bool splittable = false;  // boxes may be cut, text lines and pictures not
   const ObjectDef* deferred = nullptr;  // text evaluated after the last page
+  const ObjectDef* object = nullptr;    // the picture object an image came from
 };
 
 struct BandInstance {
@@ -91,6 +92,7 @@ struct ReportEngine::Impl {
   bool pageOpen = false;
   std::vector<const BandDef*> headers, footers;
   std::vector<DeferredText> deferred;
+  BandInstance* building = nullptr;  // the band Build is laying out
 
   explicit Impl(ReportEngine& engine) : e(engine) {}
 
@@ -264,6 +266,12 @@ struct ReportEngine::Impl {
 
   BandInstance Build(const BandDef& b) {
     BandInstance inst;
+    struct Building {
+      BandInstance*& slot;
+      BandInstance* outer;
+      ~Building() { slot = outer; }
+    } scope{building, building};
+    building = &inst;
     double height = b.height;
     std::vector<std::pair<size_t, const ObjectDef*>> toBand;  // box atoms that take the band's height
     struct Placed {
@@ -318,6 +326,7 @@ struct ReportEngine::Impl {
             a.item.w = w;
             a.item.h = h;
             a.item.image = std::move(img);
+            a.object = &o;
             inst.atoms.push_back(std::move(a));
           }
           break;
@@ -639,7 +648,44 @@ ReportEngine::ReportEngine(ReportDef& report, IDataProvider& data, const FormatS
 
 ReportEngine::~ReportEngine() = default;
 
+namespace {
+thread_local ReportEngine* tActiveEngine = nullptr;
+}
+
+ReportEngine* ReportEngine::Active() { return tActiveEngine; }
+
+Cursor* ReportEngine::DataSet(const std::string& name) { return impl_ ? impl_->Find(name) : nullptr; }
+
+bool ReportEngine::ReplacePicture(const std::string& objectName, const QImage& image) {
+  if (!impl_ || !impl_->building || image.isNull()) return false;
+  const std::string name = Upper(objectName);
+  for (auto& a : impl_->building->atoms) {
+    if (!a.object || a.item.kind != PreparedItem::Kind::Image || Upper(a.object->name) != name) continue;
+    const ObjectDef& o = *a.object;
+    double w = o.width, h = o.height, x = o.left, y = o.top;
+    if (o.keepAspect && image.width() > 0 && image.height() > 0) {
+      const double scale = std::min(w / image.width(), h / image.height());
+      x += (w - image.width() * scale) / 2;
+      y += (h - image.height() * scale) / 2;
+      w = image.width() * scale;
+      h = image.height() * scale;
+    }
+    a.item.x = x;
+    a.item.y = y;
+    a.item.w = w;
+    a.item.h = h;
+    a.item.image = image;
+    return true;
+  }
+  return false;
+}
+
 bool ReportEngine::Prepare() {
+  struct ActiveScope {
+    ReportEngine* outer = tActiveEngine;
+    ~ActiveScope() { tActiveEngine = outer; }
+  } active;
+  tActiveEngine = this;
   prepared_ = PreparedReport{};
   prepared_.name = report_.name;
   impl_.reset();

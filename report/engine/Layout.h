@@ -39,6 +39,8 @@ class IDataProvider {
   virtual Table Query(const std::string& sql, const std::vector<BoundParam>& params) = 0;
 };
 
+class Cursor;
+
 class ReportEngine {
  public:
   // `report`, `data` and `functions` (may be null) must outlive the engine.
@@ -55,6 +57,16 @@ class ReportEngine {
   bool Prepare();
   const PreparedReport& Prepared() const { return prepared_; }
   ScriptEngine& Script() { return *script_; }
+
+  // For script functions: the engine whose Prepare runs on this thread
+  // (null when none), its template, its data sets by name (letter case
+  // ignored; null when there is none) and the replacement of the picture
+  // that object `objectName` placed in the band being laid out (false when
+  // that band placed none).
+  static ReportEngine* Active();
+  ReportDef& Report() { return report_; }
+  Cursor* DataSet(const std::string& name);
+  bool ReplacePicture(const std::string& objectName, const QImage& image);
 
  private:
   struct Impl;

@@ -268,6 +268,7 @@ class Reader {
     o.source = Attr("source");
     o.file = Attr("file");
     o.keepAspect = Bool("keepaspect", true);
+    o.tag = Attr("tag");
     o.lineWidth = Num("linewidth", o.lineWidth);
     if (o.kind == ObjectKind::Rect && !Has("frame"))
       o.frame.left = o.frame.top = o.frame.right = o.frame.bottom = true;

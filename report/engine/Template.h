@@ -70,6 +70,7 @@ struct ObjectDef {
   std::string file;        // file name
   std::string data;        // embedded bytes (decoded from base64)
   bool keepAspect = true;
+  std::string tag;         // free text; Zeigebelegt reads a label field's name from it
   // Line and rectangle: lines run from (left, top) to (left+width, top+height).
   double lineWidth = 0.2;
 };

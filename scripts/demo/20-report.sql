@@ -116,6 +116,10 @@ INSERT INTO VORLAGEN (NR, BEREICH, ART, NAME, DOKTYP, STANDARD, DATUM, HAUPTTEXT
       <sql>SELECT * FROM BUCHUNGSPOSITIONEN WHERE BUCHUNGNR = :BUCHUNGNR ORDER BY POS</sql>
       <param name="BUCHUNGNR" type="integer" expression="Buchung.NR"/>
     </dataset>
+    <dataset name="Anschrift">
+      <sql>SELECT ANREDE, VORNAME AS NAME1, NAME AS NAME2, STRASSE, PLZ, ORT FROM BUCHUNGEN WHERE NR = :_NR</sql>
+      <param name="_NR" type="integer"/>
+    </dataset>
   </datasets>
   <script>
     -- Nothing to confirm without a booking: no document, no error.
@@ -125,16 +129,13 @@ INSERT INTO VORLAGEN (NR, BEREICH, ART, NAME, DOKTYP, STANDARD, DATUM, HAUPTTEXT
   <page name="Seite" size="A4" marginleft="20" margintop="12" marginright="15" marginbottom="12">
     <band type="title" name="Anschrift" height="78">
       <text name="Absenderzeile" left="0" top="6" width="85" height="4" size="6" underline="true" color="#555555">TARVO Reisen GmbH &#183; Hafenstra&#223;e 12 &#183; 20457 Hamburg</text>
-      <text name="Adresse" left="0" top="11" width="85" height="30" size="10" stretch="true">[Buchung.ANREDE]
-[Buchung.VORNAME] [Buchung.NAME]
-[Buchung.STRASSE]
-[Buchung.PLZ] [Buchung.ORT]</text>
+      <text name="Adresse" left="0" top="11" width="85" height="30" size="10" stretch="true">[PostAnschrift("Anschrift")]</text>
       <rect name="Infokasten" left="110" top="8" width="65" height="26" fill="#eef3f8" framecolor="#1f4e79" framewidth="0.3"/>
       <text name="InfoLabels" left="112" top="10" width="25" height="22" size="8">Buchung
 Kunde
 Datum
 Berater</text>
-      <text name="InfoWerte" left="137" top="10" width="36" height="22" size="8" align="right" style="bold">[Buchung.NR]
+      <text name="InfoWerte" left="137" top="10" width="36" height="22" size="8" align="right" style="bold">[ParamByName("_NR")]
 [Buchung.KUNDENNR]
 [FORMAT(Buchung.BUCHUNGSDATUM, "date")]
 [Buchung.BERATER]</text>
@@ -148,7 +149,7 @@ vielen Dank f&#252;r Ihre Buchung. Hiermit best&#228;tigen wir Ihnen verbindlich
 Zeitraum
 Teilnehmer</text>
       <text name="ReiseWerte" left="30" top="1" width="145" height="15" size="9">[Buchung.REISE]
-[FORMAT(Buchung.ABREISE, "date")] bis [FORMAT(Buchung.RUECKREISE, "date")]
+[FORMAT(Buchung.ABREISE, "date")] bis [FORMAT(Buchung.RUECKREISE, "date")][Buchung.ABREISE and " (KW " .. KW(Buchung.ABREISE) .. ")" or ""]
 [Buchung.TEILNEHMER] Personen</text>
       <text name="KopfPos" left="0" top="18" width="12" height="6" size="8" style="bold" fill="#1f4e79" color="#ffffff">Pos.</text>
       <text name="KopfText" left="12" top="18" width="93" height="6" size="8" style="bold" fill="#1f4e79" color="#ffffff">Leistung</text>
@@ -171,7 +172,8 @@ Reisepreis gesamt</text>
 [FORMAT(SUM("Positionen", "BETRAG") - Netto, "currency:2")]
 [FORMAT(SUM("Positionen", "BETRAG"), "currency:2")]</text>
       <line name="Summenlinie" left="95" top="19.5" width="80" height="0" linewidth="0.4"/>
-      <text name="Zahlung" left="0" top="24" width="175" height="10" size="9" stretch="true">Anzahlung von [FORMAT(Buchung.ANZAHLUNG, "currency:2")] bis [FORMAT(Buchung.ANZAHLUNGBIS, "date")], Restzahlung bis [FORMAT(Buchung.RESTZAHLUNGBIS, "date")].</text>
+      <text name="Zahlung" left="0" top="24" width="175" height="10" size="9" stretch="true">Anzahlung von [FORMAT(Buchung.ANZAHLUNG, "currency:2")] (in Worten: [Buchung.ANZAHLUNG and ZahlInWort(Buchung.ANZAHLUNG) or "null"] Euro) bis [FORMAT(Buchung.ANZAHLUNGBIS, "date")], Restzahlung bis [FORMAT(Buchung.RESTZAHLUNGBIS, "date")].
+Restzahlung je Teilnehmer, auf volle Euro aufgerundet: [FORMAT(Aufrunden((SUM("Positionen", "BETRAG") - (Buchung.ANZAHLUNG or 0)) / math.max(Buchung.TEILNEHMER or 1, 1), 0), "currency:2")]</text>
       <rich name="Hinweis" left="0" top="35" width="175" height="10" size="8" stretch="true" color="#555555">{\rtf1\ansi\deff0{\fonttbl{\f0 Arial;}}\f0\fs16 Es gelten unsere Reisebedingungen. Bitte f\''fchren Sie Ihren Personalausweis oder Reisepass mit sich.\par}</rich>
       <text name="Gruss" left="0" top="47" width="175" height="12" size="10" stretch="true">Wir w&#252;nschen Ihnen eine sch&#246;ne Reise!
 Ihr Team von TARVO Reisen</text>
