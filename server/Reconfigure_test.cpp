@@ -145,6 +145,28 @@ TEST_F(ReconfigureTest, FailedCommandsChangeNothingAndLeaveTheFileWhole) {
   EXPECT_NE(FileNow().find("EVENTS-NAMES=\xC4NDERUNG\r\n"), std::string::npos);
 }
 
+TEST_F(ReconfigureTest, LockBracketSharesOneTraceId) {
+  Konfiguration().TraceLog = true;
+  ConfigureTarvoserver(context_, "TARVOSERVER:INI:EVENTS-NAMES=KLAMMER", {});
+  Konfiguration().TraceLog = false;
+  const std::string log = LogWith("Leave Critical Section (Success): Configure Tarvoserver");
+  const std::string phases[] = {"Enter Critical Section (Request)", "Enter Critical Section (Success)",
+                                "Configuring TARVOserver [TARVOSERVER:INI:EVENTS-NAMES=KLAMMER]",
+                                "Leave Critical Section (Request)", "Leave Critical Section (Success)"};
+  size_t at = log.rfind(" | Enter Critical Section (Request): Configure Tarvoserver");
+  ASSERT_NE(at, std::string::npos) << log;
+  const std::string id = log.substr(at - 38, 38);
+  EXPECT_EQ(id.front(), '{');
+  EXPECT_EQ(id.back(), '}');
+  at -= 38;
+  for (const auto& phase : phases) {
+    const std::string line = phase.rfind("Configuring", 0) == 0 ? phase : id + " | " + phase + ": Configure Tarvoserver";
+    const size_t p = log.find(line, at);
+    EXPECT_NE(p, std::string::npos) << line << "\n" << log.substr(at);
+    if (p != std::string::npos) at = p;
+  }
+}
+
 TEST_F(ReconfigureTest, TakesTheEventLock) {
   std::unique_lock lock(context_.EventLock);
   std::atomic<bool> done{false};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/RtfToText.h"
 #include "server/DataModul.h"
 
 namespace tarvo::server {
@@ -92,6 +93,28 @@ TEST(LegacyTest, SettingsInThePlatformsNotation) {
   EXPECT_EQ(SettingsJson(FormatSettings::German()),
             "{\"dateformat\":\"d.m.Y\",\"timeformat\":\"H:i\",\"dateseparator\":\".\",\"timeseparator\":\":\","
             "\"currencystring\":\"\xE2\x82\xAC\"}");
+}
+
+TEST(LegacyTest, RtfBlobToTextGivesOneLinePerParagraph) {
+  int calls = 0;
+  TDatamod datamod([&calls](const std::string& rtf) {
+    ++calls;
+    return RtfToText(rtf);
+  });
+  struct Case {
+    std::string bytes;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"{\\rtf1\\ansi Hallo\\par Welt}", "Hallo\r\nWelt\r\n"},
+      {"{\\rtf1\\ansi Gr\\'fc\\'dfe\\par}", "Gr\xC3\xBC\xC3\x9F" "e\r\n"},
+      {"Gr\xFC\xDF" "e", "Gr\xC3\xBC\xC3\x9F" "e\r\n"},  // plain text in the system's code page
+      {"a\nb\r\nc\r", "a\r\nb\r\nc\r\n"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(datamod.RtfBlobToText(c.bytes), c.text) << c.bytes;
+  // Every conversion goes through the module's converter (and its lock).
+  EXPECT_EQ(calls, 5);
 }
 
 TEST(LegacyTest, UpdateBlobErrorText) {

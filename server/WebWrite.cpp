@@ -96,6 +96,12 @@ void TWebModul::BindWriteParams(db::TIBRQuery& query, const TRequestStatement& s
 }
 
 void TWebModul::ExecTraced(db::TIBRQuery& query, const TRequestStatement& statement, bool sqlOnly) {
+  const TKonfiguration& config = Konfiguration();
+  if (!config.TraceLog.get() && !config.DebugLog.get()) {
+    // Neither trace line would be written: spare the id and the texts.
+    query.ExecSQL();
+    return;
+  }
   const std::string id = NewTraceId();
   std::string line = id + " | SQL: " + statement.Sql + "\r\r";
   if (!sqlOnly)

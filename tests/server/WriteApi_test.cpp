@@ -28,30 +28,21 @@ using server::TRequestStatement;
 using server::TTarvoClient;
 using Params = std::vector<std::pair<std::string, std::string>>;
 
-const char* const kWriteSchema = R"SQL(
-CREATE TABLE T_SCHREIB (
-  NR INTEGER NOT NULL PRIMARY KEY,
-  TEXT VARCHAR(200),
-  ZEIT TIMESTAMP,
-  DATEN BLOB SUB_TYPE 0,
-  NOTIZ BLOB SUB_TYPE 1
-);
-CREATE EXCEPTION E_SCHREIB 'Schreiben verboten ERR: 12 Kunde gesperrt';
-SET TERM ^ ;
-CREATE TRIGGER T_SCHREIB_BI FOR T_SCHREIB BEFORE INSERT OR UPDATE AS
-BEGIN
-  IF (NEW.NR = 666 OR NEW.TEXT = 'VERBOTEN') THEN EXCEPTION E_SCHREIB;
-END^
-CREATE PROCEDURE P_WARTEN (N INTEGER) AS
-DECLARE VARIABLE I INTEGER;
-BEGIN
-  I = 0;
-  WHILE (I < N) DO I = I + 1;
-END^
-SET TERM ; ^
-INSERT INTO T_SCHREIB (NR, TEXT) VALUES (1, 'eins');
-INSERT INTO T_SCHREIB (NR, TEXT) VALUES (2, 'a/b');
-)SQL";
+const char* const kWriteSchema[] = {
+    "CREATE TABLE T_SCHREIB (NR INTEGER NOT NULL PRIMARY KEY, TEXT VARCHAR(200), ZEIT TIMESTAMP, "
+    "DATEN BLOB SUB_TYPE 0, NOTIZ BLOB SUB_TYPE 1)",
+    "CREATE EXCEPTION E_SCHREIB 'Schreiben verboten ERR: 12 Kunde gesperrt'",
+    "CREATE TRIGGER T_SCHREIB_BI FOR T_SCHREIB BEFORE INSERT OR UPDATE AS BEGIN "
+    "IF (NEW.NR = 666 OR NEW.TEXT = 'VERBOTEN') THEN EXCEPTION E_SCHREIB; END",
+    "CREATE PROCEDURE P_WARTEN (N INTEGER) AS DECLARE VARIABLE I INTEGER; BEGIN I = 0; "
+    "WHILE (I < N) DO I = I + 1; END",
+    // Runs until T_SIGNAL has a row (committed by someone else), at most N rounds.
+    "CREATE TABLE T_SIGNAL (NR INTEGER)",
+    "CREATE PROCEDURE P_WARTEN_AUF_SIGNAL (N INTEGER) AS DECLARE VARIABLE I INTEGER; BEGIN I = 0; "
+    "WHILE (I < N AND NOT EXISTS (SELECT 1 FROM T_SIGNAL)) DO I = I + 1; END",
+    "INSERT INTO T_SCHREIB (NR, TEXT) VALUES (1, 'eins')",
+    "INSERT INTO T_SCHREIB (NR, TEXT) VALUES (2, 'a/b')",
+};
 
 const std::string kEmptyData = R"({"data":[]})";
 
@@ -59,7 +50,7 @@ class WriteApiDbTest : public WebServerTest {
  protected:
   static void SetUpTestSuite() {
     WebServerTest::SetUpTestSuite();
-    db_->Isql(kWriteSchema);
+    for (const char* statement : kWriteSchema) db_->Execute(statement);
   }
 
   TClientResponse Execute(const std::string& sql, const Params& params = {}) {
@@ -89,7 +80,9 @@ class WriteApiDbTest : public WebServerTest {
     return std::atoi(rows.c_str() + 7);
   }
   void TearDown() override {
-    db_->Isql("DELETE FROM T_SCHREIB WHERE NR > 2; UPDATE T_SCHREIB SET TEXT = 'eins' WHERE NR = 1;");
+    db_->Execute("DELETE FROM T_SCHREIB WHERE NR > 2");
+    db_->Execute("DELETE FROM T_SIGNAL");
+    db_->Execute("UPDATE T_SCHREIB SET TEXT = 'eins', ZEIT = NULL, DATEN = NULL, NOTIZ = NULL WHERE NR = 1");
     WebServerTest::TearDown();
   }
 };
@@ -117,7 +110,13 @@ TEST_F(WriteApiDbTest, ExecuteBindsNullDateTimeAndTextAndCommits) {
             // A date-time into a text column: the database's own text form.
             R"({"nr":"14","text":"05-MAR-2024 14:07:09.0000","zeit":"","k":"TEXT"}])");
   // The row is committed: another connection sees it.
-  EXPECT_NE(db_->Isql("SELECT NR FROM T_SCHREIB WHERE NR = 12;").find("12"), std::string::npos);
+  db::TIBRDATABASE other;
+  other.SetDatabaseName(db_->Connection());
+  other.Open();
+  db::TIBRQuery q(other);
+  q.SetSQL("SELECT COUNT(*) FROM T_SCHREIB WHERE NR >= 10");
+  q.Open();
+  EXPECT_EQ(q.AsInteger(0), 5);
 }
 
 TEST_F(WriteApiDbTest, FailedExecutesChangeNothing) {
@@ -240,31 +239,52 @@ TEST_F(WriteApiDbTest, ConcurrentWritersOfOneRow) {
   EXPECT_EQ(Count("NR = 40"), 0);
   EXPECT_EQ(Rows("SELECT TEXT FROM T_SCHREIB WHERE NR = 1"), R"([{"text":"gehalten"}])");
 
-  // Two requests at once, each holding the row a while: one wins.
-  std::atomic<int> ready{0};
-  TClientResponse results[2];
-  std::thread threads[2];
-  for (int i = 0; i < 2; ++i) {
-    threads[i] = std::thread([&, i] {
-      TTarvoClient client(Url(), kTestKey);
-      ready++;
-      while (ready.load() < 2) std::this_thread::yield();
-      results[i] = client.PostEncrypted(
-          "/v2/executebatch",
-          TTarvoClient::BatchBody({{"UPDATE T_SCHREIB SET TEXT = :T WHERE NR = 1", {{"T", "W" + std::to_string(i)}}},
-                                   {"INSERT INTO T_SCHREIB (NR) VALUES (:NR)", {{"NR", std::to_string(50 + i)}}},
-                                   {"EXECUTE PROCEDURE P_WARTEN(1500000)", {}}}));
-    });
+  // Two requests at once: the second meets the row while the first holds
+  // it (updated, not yet committed) and fails; the first is unharmed.
+  auto batch = [](int i) {
+    return TTarvoClient::BatchBody({{"UPDATE T_SCHREIB SET TEXT = :T WHERE NR = 1", {{"T", "W" + std::to_string(i)}}},
+                                    {"INSERT INTO T_SCHREIB (NR) VALUES (:NR)", {{"NR", std::to_string(50 + i)}}},
+                                    {"EXECUTE PROCEDURE P_WARTEN_AUF_SIGNAL(100000000)", {}}});
+  };
+  TClientResponse first;
+  std::thread holder([&] {
+    try {
+      first = TTarvoClient(Url(), kTestKey).PostEncrypted("/v2/executebatch", batch(0));
+    } catch (const std::exception& e) {
+      first.Status = -1;
+      first.Body = e.what();
+    }
+  });
+  // Wait until the first request holds the row.
+  bool held = false;
+  for (int i = 0; i < 200 && !held; ++i) {
+    try {
+      db::TIBRDATABASE probe;
+      probe.SetDatabaseName(db_->Connection());
+      probe.Open();
+      db::TIBRQuery q(probe);
+      q.SetSQL("UPDATE T_SCHREIB SET TEXT = TEXT WHERE NR = 1");
+      q.ExecSQL();
+      probe.Rollback();
+    } catch (const db::EDatabaseError& e) {
+      held = std::string(e.what()).find("conflict") != std::string::npos;
+    }
+    if (!held) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  for (auto& t : threads) t.join();
-  const int winner = results[0].Status == 200 ? 0 : 1;
-  ASSERT_EQ(results[winner].Status, 200);
-  ASSERT_EQ(results[1 - winner].Status, 950);
-  EXPECT_NE(client_->Decrypt(results[1 - winner].Body).find("update conflicts with concurrent update"),
-            std::string::npos);
-  EXPECT_EQ(Rows("SELECT TEXT FROM T_SCHREIB WHERE NR = 1"), "[{\"text\":\"W" + std::to_string(winner) + "\"}]");
-  EXPECT_EQ(Rows("SELECT NR FROM T_SCHREIB WHERE NR >= 50 ORDER BY NR"),
-            "[{\"nr\":\"" + std::to_string(50 + winner) + "\"}]");
+  if (!held) {
+    db_->Execute("INSERT INTO T_SIGNAL (NR) VALUES (1)");
+    holder.join();
+    FAIL() << "the first request never held the row: " << first.Status;
+  }
+  const TClientResponse second = client_->PostEncrypted("/v2/executebatch", batch(1));
+  db_->Execute("INSERT INTO T_SIGNAL (NR) VALUES (1)");
+  holder.join();
+  EXPECT_EQ(first.Status, 200) << client_->Decrypt(first.Body);
+  EXPECT_EQ(second.Status, 950);
+  EXPECT_NE(client_->Decrypt(second.Body).find("update conflicts with concurrent update"), std::string::npos)
+      << client_->Decrypt(second.Body);
+  EXPECT_EQ(Rows("SELECT TEXT FROM T_SCHREIB WHERE NR = 1"), R"([{"text":"W0"}])");
+  EXPECT_EQ(Rows("SELECT NR FROM T_SCHREIB WHERE NR >= 50 ORDER BY NR"), R"([{"nr":"50"}])");
 }
 
 TEST_F(WriteApiDbTest, StreamBindsTheBodyToBytes) {
@@ -359,6 +379,30 @@ TEST_F(WriteApiDbTest, InvokeEncryptAndDecrypt) {
   EXPECT_EQ(r.Status, 200);
 }
 
+TEST_F(WriteApiDbTest, WithoutADatabase) {
+  // Invoke and the settings need no connection; everything else answers
+  // the connection failure with 950.
+  Konfiguration().Datenbankpfad = "localhost/3050:/var/lib/firebird/3.0/data/tarvo/gibt_es_nicht.fdb";
+  TClientResponse r = client_->PostEncrypted("/v2/invoke", R"({"method":"Encrypt","params":{"Value":"x"}})");
+  EXPECT_EQ(r.Status, 200);
+  EXPECT_EQ(client_->Send("GET", "/settings", "").Status, 200);
+  const std::pair<std::string, std::string> failing[] = {
+      {"/v2/execute", R"({"sql":"TARVOSERVER:INI:EVENTS-NAMES=X"})"},
+      {"/v2/executebatch", R"({"statements":[]})"},
+  };
+  for (const auto& [path, json] : failing) {
+    r = client_->PostEncrypted(path, json);
+    EXPECT_EQ(r.Status, 950) << path;
+    EXPECT_FALSE(client_->Decrypt(r.Body).empty());
+  }
+  for (const char* path : {"/execute", "/updateblob"}) {
+    r = client_->Send("POST", path, "sql=SELECT+1+FROM+RDB%24DATABASE");
+    EXPECT_EQ(r.Status, 950) << path;
+  }
+  EXPECT_NE(Konfiguration().EventsNames.get(), "X");
+  Konfiguration().Datenbankpfad = db_->Connection();
+}
+
 // The legacy form endpoints.
 class LegacyApiDbTest : public WriteApiDbTest {
  protected:
@@ -376,14 +420,14 @@ TEST_F(LegacyApiDbTest, ExecuteReadsAndWrites) {
   EXPECT_EQ(r.ContentType, json);
   EXPECT_EQ(r.Body, R"({"query":[{"constant":"1"}]})");
   // Two stages of escaping; the text forms of the database layer.
-  db_->Isql("UPDATE T_SCHREIB SET ZEIT = '2024-03-05 14:07:09', NOTIZ = 'Zeile 1' || ASCII_CHAR(13) || "
-            "ASCII_CHAR(10) || '\"Zeile\" 2' WHERE NR = 2;");
+  db_->Execute("UPDATE T_SCHREIB SET ZEIT = '2024-03-05 14:07:09', NOTIZ = 'Zeile 1' || ASCII_CHAR(13) || "
+               "ASCII_CHAR(10) || '\"Zeile\" 2' WHERE NR = 2");
   r = Form("/execute", "statement=" + select, "sql=SELECT+NR%2C+TEXT%2C+ZEIT%2C+NOTIZ+FROM+T_SCHREIB+ORDER+BY+NR");
   EXPECT_EQ(r.Body,
             R"({"query":[{"nr":"1","text":"eins","zeit":"","notiz":""},)"
             R"({"nr":"2","text":"a\\\/b","zeit":"05.03.2024 14:07:09","notiz":"Zeile 1\\r\\n\"Zeile\" 2"}]})");
   // A blob of raw bytes is read as RTF.
-  db_->Isql("UPDATE T_SCHREIB SET DATEN = '{\\rtf1\\ansi Hallo\\par Welt}' WHERE NR = 1;");
+  db_->Execute("UPDATE T_SCHREIB SET DATEN = '{\\rtf1\\ansi Hallo\\par Welt}' WHERE NR = 1");
   r = Form("/execute", "sql=SELECT+DATEN+FROM+T_SCHREIB+WHERE+NR%3D1&statement=" + select);
   EXPECT_EQ(r.Body, R"({"query":[{"daten":"Hallo\\r\\nWelt\\r\\n"}]})");
 
