@@ -27,7 +27,8 @@ cmake --build build -j "$(nproc)"
 # when the recorded process really is our tarvoserver.
 if [ -f "$PID_FILE" ]; then
   old=$(cat "$PID_FILE" 2>/dev/null || true)
-  exe=$(readlink -f "/proc/$old/exe" 2>/dev/null || true)
+  exe=$(readlink "/proc/$old/exe" 2>/dev/null || true)
+  exe=${exe% (deleted)}  # the build may have replaced the file since
   if [ -n "$old" ] && [ "$exe" = "$(readlink -f "$BIN/tarvoserver")" ]; then
     echo "demo: stopping the Bridge server of the last run (pid $old)"
     kill -TERM "$old" 2>/dev/null || true
@@ -82,5 +83,4 @@ demo: the Bridge server runs (pid $pid) on http://localhost:$PORT/
 Ask it something with the client tool (security key "$KEY"):
   $BIN/tarvoclient --url http://localhost:$PORT --key $KEY query "SELECT NR, NAME, BETRAG FROM DEMO_SPALTEN"
   $BIN/tarvoclient --url http://localhost:$PORT --key $KEY query "SELECT NAME1, ORT FROM ADRESSEN"
-The status page: curl http://localhost:$PORT/
 EOF

@@ -188,25 +188,6 @@ void ServerHost::HandleRefreshMessage() {
   view_.RefreshUI();
 }
 
-void ServerHost::RequestRefresh() {
-  if (context_.Session0) return;
-  if (context_.PostRefreshUI) context_.PostRefreshUI();
-}
-
-void ServerHost::ServerConnect() {
-  context_.OpenConnections.fetch_add(1);
-  RequestRefresh();
-}
-
-void ServerHost::ServerDisconnect() {
-  context_.OpenConnections.fetch_sub(1);
-  RequestRefresh();
-}
-
-void ServerHost::ServerException(const std::string& message) {
-  LogError("HTTP-Server-Exception: " + message);
-}
-
 std::string ServerHost::StateText() const { return Active() ? "GESTARTET" : "ANGEHALTEN"; }
 
 int ServerHost::LogLevelIndexFromConfiguration() {

@@ -7,10 +7,12 @@
 // The main window (THauptForm) owns one ServerHost and forwards its buttons
 // and events to it; tests drive it with a plain HostView and no display.
 //
-// Threads: everything runs on the GUI thread except ServerConnect,
-// ServerDisconnect and ServerException, which the listener calls on its
-// connection threads. Errors travel as exceptions (std::runtime_error and
-// derived) with a message text; the window shows or logs them.
+// Threads: everything here runs on the GUI thread. The listener's
+// connection threads count open connections in ServerContext, ask for
+// refreshes through ServerContext::PostRefreshUI (not in session-0 mode) and
+// log "HTTP-Server-Exception: " for errors that escape a request. Errors
+// travel as exceptions (std::runtime_error and derived) with a message
+// text; the window shows or logs them.
 #pragma once
 
 #include <cstdint>
@@ -121,14 +123,6 @@ class ServerHost : public TLevelLogger {
 
   // Handler of CM_REFRESH_UI on the GUI thread.
   void HandleRefreshMessage();
-  // Any thread: asks for a display refresh on the GUI thread. Posts nothing
-  // in session-0 mode or while no window listens.
-  void RequestRefresh();
-
-  // Listener events (connection threads).
-  void ServerConnect();
-  void ServerDisconnect();
-  void ServerException(const std::string& message);
 
   // Session id of the process as decimal text: "0" in session-0 mode (no
   // graphical session), else the process's session id (getsid); empty when

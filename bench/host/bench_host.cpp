@@ -1,16 +1,12 @@
-// Connection bookkeeping of the host (counter plus refresh request) against
-// a bare atomic counter, with and without the queued hand-off to a GUI-thread
-// object; ApplySettings against a bare SaveToFile of the same record.
+// Start and stop of the listener through the host against a bare bind and
+// close; ApplySettings against a bare SaveToFile of the same record.
 //
 //   build/bin/bench_host --benchmark_min_time=0.2s
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QEvent>
-#include <QObject>
-#include <atomic>
-#include <cstdlib>
+#include <Poco/Net/ServerSocket.h>
+
 #include <filesystem>
 
 #include "common/DXLogger.h"
@@ -26,24 +22,12 @@ class NullView : public HostView {
  public:
   std::uintptr_t WindowHandle() const override { return 1; }
   HostSettingsFields ReadSettingsFields() const override {
-    return {"50600", "schluessel", "30", "5", "3", "3", "localhost/3050:/tmp/bench.fdb", 0};
+    return {port, "schluessel", "30", "5", "3", "3", "localhost/3050:/tmp/bench.fdb", 0};
   }
+  std::string port = "50600";
   void ShowSettingsFields(const HostSettingsFields&) override {}
   void RefreshUI() override {}
   void ShowError(const std::string&) override {}
-};
-
-// Counts the refresh events it receives, as the main window would handle them.
-class Sink : public QObject {
- public:
-  int handled = 0;
-  bool event(QEvent* e) override {
-    if (e->type() == static_cast<QEvent::Type>(CM_REFRESH_UI)) {
-      ++handled;
-      return true;
-    }
-    return QObject::event(e);
-  }
 };
 
 std::string Folder() {
@@ -55,57 +39,36 @@ std::string Folder() {
   return folder;
 }
 
-void BM_RawAtomicCounter(benchmark::State& state) {
-  std::atomic<int> counter{0};
+// Baseline of a listener start: bind and listen on a free port, then close.
+void BM_RawBindListenClose(benchmark::State& state) {
   for (auto _ : state) {
-    counter.fetch_add(1);
-    counter.fetch_sub(1);
-    benchmark::DoNotOptimize(counter);
+    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("0.0.0.0", 0));
+    benchmark::DoNotOptimize(socket.address().port());
+    socket.close();
   }
 }
-BENCHMARK(BM_RawAtomicCounter);
+BENCHMARK(BM_RawBindListenClose)->Unit(benchmark::kMicrosecond);
 
-void BM_HostConnectDisconnect_Session0(benchmark::State& state) {
+// "Starten" and "Anhalten" of the listener: settings take-over with its file
+// write, bind, the listener's threads, their stop and join.
+void BM_HostStartStopServer(benchmark::State& state) {
+  Konfiguration().BasisPfad = Folder();
   ServerContext context;
   context.Session0 = true;
   NullView view;
+  int port = 0;
+  {
+    Poco::Net::ServerSocket probe(Poco::Net::SocketAddress("127.0.0.1", 0));
+    port = probe.address().port();
+  }
+  view.port = std::to_string(port);
   ServerHost host(context, view);
   for (auto _ : state) {
-    host.ServerConnect();
-    host.ServerDisconnect();
+    host.StartServer();
+    host.StopServer();
   }
 }
-BENCHMARK(BM_HostConnectDisconnect_Session0);
-
-void BM_RawPostEvent(benchmark::State& state) {
-  Sink sink;
-  int64_t n = 0;
-  for (auto _ : state) {
-    QCoreApplication::postEvent(&sink, new QEvent(static_cast<QEvent::Type>(CM_REFRESH_UI)));
-    QCoreApplication::postEvent(&sink, new QEvent(static_cast<QEvent::Type>(CM_REFRESH_UI)));
-    if ((++n & 511) == 0) QCoreApplication::sendPostedEvents(&sink);
-  }
-  QCoreApplication::sendPostedEvents(&sink);
-}
-BENCHMARK(BM_RawPostEvent);
-
-void BM_HostConnectDisconnect_Posting(benchmark::State& state) {
-  Sink sink;
-  ServerContext context;
-  context.PostRefreshUI = [&sink] {
-    QCoreApplication::postEvent(&sink, new QEvent(static_cast<QEvent::Type>(CM_REFRESH_UI)));
-  };
-  NullView view;
-  ServerHost host(context, view);
-  int64_t n = 0;
-  for (auto _ : state) {
-    host.ServerConnect();
-    host.ServerDisconnect();
-    if ((++n & 511) == 0) QCoreApplication::sendPostedEvents(&sink);
-  }
-  QCoreApplication::sendPostedEvents(&sink);
-}
-BENCHMARK(BM_HostConnectDisconnect_Posting);
+BENCHMARK(BM_HostStartStopServer)->Unit(benchmark::kMicrosecond);
 
 void BM_RawSaveToFile(benchmark::State& state) {
   Konfiguration().BasisPfad = Folder();
@@ -125,8 +88,6 @@ BENCHMARK(BM_HostApplySettings);
 }  // namespace
 
 int main(int argc, char** argv) {
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QCoreApplication app(argc, argv);
   TDXLogger::Initialize(Folder() + "bench.log");
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -350,45 +350,52 @@ TEST_F(ServerHostTest, AutostartOnAUsedPortReportsWithoutStoppingStartUp) {
   EXPECT_THAT(lines, testing::Contains("INFO  | Ready"));
 }
 
+// The listener counts connections and asks for refreshes only when a
+// graphical session can show them.
 TEST_F(ServerHostTest, SessionIdAndRefreshPostingFollowTheGraphicalSession) {
   std::atomic<int> posted{0};
   struct Case {
     const char* display;
     std::string sessionId;
-    int posts;
+    bool posts;
   };
   const Case cases[] = {
-      {nullptr, "0", 0},
-      {":77", std::to_string(::getsid(0)), 2},
+      {nullptr, "0", false},
+      {":77", std::to_string(::getsid(0)), true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.display ? c.display : "no display");
     ScopedEnv display("DISPLAY", c.display);
     ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
+    hosttest::WriteFile(folder.Path() + "tarvoserver.ini",
+                        "TARVO-SERVER-PORT=" + std::to_string(port) + "\r\nTRACELOG=JA\r\n");
     posted = 0;
     ServerContext ctx;
     ctx.PostRefreshUI = [&] { ++posted; };
     ServerHost host(ctx, view);
-    host.FormCreate(folder.Path(), {});
+    host.FormCreate(folder.Path(), {"--autostart"});
     EXPECT_EQ(host.SessionId(), c.sessionId);
     EXPECT_EQ(ctx.Session0, c.sessionId == "0");
+    ASSERT_TRUE(host.Active());
 
-    host.ServerConnect();
-    EXPECT_EQ(host.Connections(), 1);
-    host.ServerDisconnect();
-    EXPECT_EQ(host.Connections(), 0);
-    EXPECT_EQ(posted.load(), c.posts);
+    {
+      hosttest::HeldConnection connection(port);
+      EXPECT_TRUE(hosttest::WaitFor([&] { return host.Connections() == 1; }));
+    }
+    EXPECT_TRUE(hosttest::WaitFor([&] { return host.Connections() == 0; }));
+    if (c.posts)
+      EXPECT_GE(posted.load(), 2);
+    else
+      EXPECT_EQ(posted.load(), 0);
   }
 }
 
-TEST_F(ServerHostTest, RefreshMessageAndListenerExceptionAreLogged) {
+TEST_F(ServerHostTest, RefreshMessageIsLoggedAndRefreshes) {
   ServerHost host(context, view);
   const int before = view.refreshes;
   host.HandleRefreshMessage();
   EXPECT_EQ(view.refreshes, before + 1);
-  host.ServerException("Connection reset by peer");
-  EXPECT_THAT(Mark(), ElementsAre("TRACE | Handle Message CM_REFRESH_UI [32769]",
-                                  "ERROR | HTTP-Server-Exception: Connection reset by peer"));
+  EXPECT_THAT(Mark(), ElementsAre("TRACE | Handle Message CM_REFRESH_UI [32769]"));
 }
 
 TEST(StrToIntTest, AcceptsOnlyWholeIntegers) {

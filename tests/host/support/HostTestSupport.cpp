@@ -53,6 +53,20 @@ PortOccupant::PortOccupant(int port) {
 
 PortOccupant::~PortOccupant() { ::close(fd_); }
 
+HeldConnection::HeldConnection(int port) {
+  fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (fd_ >= 0) ::close(fd_);
+    throw std::runtime_error("cannot connect to port " + std::to_string(port));
+  }
+}
+
+HeldConnection::~HeldConnection() { ::close(fd_); }
+
 bool PortAnswers(int port) {
   try {
     Poco::Net::StreamSocket s;

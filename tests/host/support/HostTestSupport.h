@@ -39,6 +39,18 @@ class PortOccupant {
   int fd_ = -1;
 };
 
+// An open TCP connection to 127.0.0.1:port that sends nothing.
+class HeldConnection {
+ public:
+  explicit HeldConnection(int port);
+  ~HeldConnection();
+  HeldConnection(const HeldConnection&) = delete;
+  HeldConnection& operator=(const HeldConnection&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
 // True when a TCP connection to 127.0.0.1:port is accepted.
 bool PortAnswers(int port);
 // GET "/" on the port; the HTTP status, 0 when no answer came.

@@ -14,7 +14,6 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <algorithm>
-#include <thread>
 
 #include "common/DXLogger.h"
 #include "common/Konfiguration.h"
@@ -176,12 +175,19 @@ TEST_F(HauptFormTest, RefreshRequestsFromOtherThreadsRunOnTheGuiThread) {
     EXPECT_EQ(static_cast<bool>(form.Context().PostRefreshUI), c.posts);
     EXPECT_EQ(form.Host().SessionId() == "0", !c.posts);
 
-    std::thread worker([&] { form.Host().ServerConnect(); });
-    worker.join();
+    form.ButtonStart->click();
+    ASSERT_TRUE(form.Host().Active());
+    {
+      // The listener's connection thread counts and posts; the window
+      // refreshes when the GUI thread handles the posted event.
+      hosttest::HeldConnection connection(port);
+      ASSERT_TRUE(hosttest::WaitFor([&] { return form.Host().Connections() == 1; }));
+      QCoreApplication::sendPostedEvents(&form);
+      EXPECT_EQ(form.Statuszeile[2]->text(), c.posts ? "Verbindungen: 1" : "Verbindungen: 0");
+    }
+    ASSERT_TRUE(hosttest::WaitFor([&] { return form.Host().Connections() == 0; }));
     QCoreApplication::sendPostedEvents(&form);
-    EXPECT_EQ(form.Statuszeile[2]->text(), c.posts ? "Verbindungen: 1" : "Verbindungen: 0");
-    form.Host().ServerDisconnect();
-    QCoreApplication::sendPostedEvents(&form);
+    EXPECT_EQ(form.Statuszeile[2]->text(), "Verbindungen: 0");
   }
   EXPECT_TRUE(hosttest::WaitFor([] { return LogContains("TRACE | Handle Message CM_REFRESH_UI [32769]"); }));
 }
