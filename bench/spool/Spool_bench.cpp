@@ -10,12 +10,14 @@
 #include <sys/wait.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 #include <vector>
 
+#include "common/DXLogger.h"
 #include "common/Konfiguration.h"
 #include "server/TarvoClient.h"
 #include "server/WorkerProcess.h"
@@ -29,6 +31,10 @@ namespace {
 SpoolSetup& Setup() {
   static SpoolSetup* s = [] {
     auto* p = new SpoolSetup(TARVOREPORT_BIN);
+    if (std::getenv("SPOOL_BENCH_LOG")) {
+      TDXLogger::Initialize(std::getenv("SPOOL_BENCH_LOG"));
+      Konfiguration().TraceLog = true;
+    }
     Konfiguration().FReportPool = 2;
     Konfiguration().FReportJobs = 8;
     p->Spooler().StopSpooler();
