@@ -275,7 +275,8 @@ TEST_F(SpoolerRunTest, FailingWorkersReleaseTheSlot) {
   } cases[] = {
       {"exits without output", "exit 3", fail},
       {"crashes", "kill -SEGV $$", fail},
-      {"hangs past the deadline", "exec sleep 30", fail},
+      // Without the deadline it would answer "late".
+      {"hangs past the deadline", "sleep 30; echo late > \"$DIR/tarvoreport$N.pdf\"", fail},
       {"is killed from outside", "kill -KILL $$", fail},
       {"is missing", "", "Ausf\xC3\xBChrung des Druckprozesses fehlgeschlagen: bereich=A, art=ART, name=NAME"},
       {"writes nothing (the old output is deleted first)", "exit 0", fail},
@@ -284,9 +285,7 @@ TEST_F(SpoolerRunTest, FailingWorkersReleaseTheSlot) {
     std::ofstream(dir_ / "tarvoreport0.pdf") << "old output";
     fs::remove(dir_ / "tarvoreport");
     if (!c.script.empty()) Worker(c.script);
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Message([&] { Run(Job("A")); }), c.message) << c.what;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << c.what;
     EXPECT_EQ(spooler_.TotalJobs(), 0) << c.what;
     // The next job of the slot runs.
     Worker("echo ok > \"$DIR/tarvoreport$N.pdf\"");

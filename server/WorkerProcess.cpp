@@ -38,7 +38,10 @@ TWorkerProcess::TWorkerProcess(const std::string& program, const std::vector<std
   sigfillset(&all);
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &all);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  // A process group of its own, so that a kill also ends what the worker
+  // started.
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
   const int rc = ::posix_spawn(&pid_, program.c_str(), &actions, &attr, argv.data(), environ);
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
@@ -99,7 +102,7 @@ bool TWorkerProcess::Wait(std::chrono::steady_clock::time_point deadline, const 
 
 bool TWorkerProcess::Kill() {
   if (pid_ <= 0 || reaped_) return true;
-  bool ok = ::kill(pid_, SIGKILL) == 0 || errno == ESRCH;
+  bool ok = ::kill(-pid_, SIGKILL) == 0 || ::kill(pid_, SIGKILL) == 0 || errno == ESRCH;
   Reap(true);
   return ok;
 }

@@ -18,7 +18,8 @@ namespace tarvo::server {
 class TWorkerProcess {
  public:
   // Starts `program` with `args` (argv[0] is the program's file name), its
-  // standard streams on /dev/null and no inherited descriptors. Throws
+  // standard streams on /dev/null, no inherited descriptors, in a process
+  // group of its own. Throws
   // std::runtime_error with the system's reason when it cannot be started
   // (missing, not executable).
   TWorkerProcess(const std::string& program, const std::vector<std::string>& args);
@@ -39,7 +40,8 @@ class TWorkerProcess {
   int ExitCode() const { return exitCode_; }
   bool Running() const { return !reaped_; }
 
-  // Kills (SIGKILL) and reaps; false when the kill failed.
+  // Kills (SIGKILL, the whole process group) and reaps; false when the
+  // kill failed.
   bool Kill();
 
  private:

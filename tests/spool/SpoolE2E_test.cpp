@@ -17,6 +17,7 @@
 #include "common/Codepage.h"
 #include "common/DXLogger.h"
 #include "common/Konfiguration.h"
+#include "server/Web.h"
 #include "server/Token.h"
 #include "tests/spool/SpoolSetup.h"
 
@@ -166,7 +167,7 @@ TEST_F(SpoolE2E, FailingWorkersAnswerWithTheMessageAndFreeTheSlot) {
     std::string message;
   } cases[] = {
       {"crash", "kill -SEGV $$", fail},
-      {"hang", "exec sleep 20", fail},
+      {"hang", "sleep 20; echo late > \"$DIR/tarvoreport$N.pdf\"", fail},
       {"killed from outside", "kill -KILL $$", fail},
       {"missing", "", "Ausf\xC3\xBChrung des Druckprozesses fehlgeschlagen: bereich=T-TOURISTIK, art=BESTAETIGUNG, "
                       "name=WEBFORMULAR"},
@@ -181,7 +182,44 @@ TEST_F(SpoolE2E, FailingWorkersAnswerWithTheMessageAndFreeTheSlot) {
     EXPECT_EQ(Report(json), std::make_pair(200, std::string("fine\n"))) << c.what;
   }
   EXPECT_NE(LogWith("Timeout: Cancelling report...").find("Timeout: Cancelling report..."), std::string::npos);
-  EXPECT_EQ(CountProcesses("sleep"), 0);
+
+  // The module's database cannot be opened: its message, the slot free.
+  const std::string database = Konfiguration().Datenbankpfad.get();
+  Konfiguration().Datenbankpfad = "localhost/3050:/nirgends/gibtesnicht.fdb";
+  const auto noDb = Report(json);
+  Konfiguration().Datenbankpfad = database;
+  EXPECT_EQ(noDb.first, 950);
+  EXPECT_NE(noDb.second.find("gibtesnicht.fdb"), std::string::npos) << noDb.second;
+  EXPECT_EQ(Report(json), std::make_pair(200, std::string("fine\n")));
+}
+
+TEST_F(SpoolE2E, RoutingCredentialsAndTheRefreshMessage) {
+  const auto client = setup_->Client();
+  EXPECT_EQ(client.Send("POST", "/v2/report", "", {}, false).Status, 401);
+  // Any method; a body that is no JSON object is a bad request.
+  const auto bad = client.Send("GET", "/v2/report", "");
+  EXPECT_EQ(bad.Status, 500);
+  EXPECT_EQ(bad.Body, server::kBadRequestText);
+  EXPECT_EQ(Report(R"({"params":{"a":1,"a":2}})").first, 500);
+  EXPECT_EQ(setup_->Spooler().TotalJobs(), 0);
+
+  // Outside session-0 mode every admitted job asks the window to refresh.
+  setup_->ScriptWorker("echo ok > \"$DIR/tarvoreport$N.pdf\"");
+  // (The listener posts its own refreshes for connections as well.)
+  const std::string marker = " | Post Message: HWND=0, CM_REFRESH_UI=32769";
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const int before = Count(Cp1252ToUtf8(ReadFile(logFile_)), marker);
+  std::atomic<int> posted{0};
+  setup_->Context().PostRefreshUI = [&] { ++posted; };
+  setup_->Context().Session0 = false;
+  EXPECT_EQ(Report(SpoolSetup::DemoBody("pdf", "1")).first, 200);
+  EXPECT_EQ(Report(R"({"params":{"a":1,"a":2}})").first, 500);  // not admitted
+  setup_->Context().Session0 = true;
+  EXPECT_EQ(Report(SpoolSetup::DemoBody("pdf", "2")).first, 200);
+  setup_->Context().PostRefreshUI = nullptr;
+  EXPECT_GE(posted.load(), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(Count(Cp1252ToUtf8(ReadFile(logFile_)), marker) - before, 1);
 }
 
 TEST_F(SpoolE2E, BurstIsAdmittedExactlyUpToTheLimits) {

@@ -31,6 +31,7 @@ class SpoolSetup {
   const std::filesystem::path& Folder() const { return dir_; }
   server::TSpooler& Spooler() { return *context_.Spooler; }
   server::TWebServer& Server() { return *server_; }
+  server::ServerContext& Context() { return context_; }
   std::string Url() const;
   server::TTarvoClient Client() const;
   const std::string& Database() const { return db_.ConnectionString(); }
