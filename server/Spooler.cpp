@@ -314,7 +314,7 @@ std::string TSpooler::Execute(TSlotTicket& ticket, const TReportJob& job, const 
   const std::string folder = ProgramFolder();
   const std::string iniPath = folder + "tarvoreport" + slotText + ".ini";
   const std::string pdfPath = folder + "tarvoreport" + slotText + ".pdf";
-  const std::string cacheFolder = folder + "cache";
+  const std::string cacheFolder = CacheFolder();
   const std::string cachePath = cacheFolder + "/" + job.Hash + ".pdf";
 
   LogTrace("Saving Print Parameters: " + iniPath);

@@ -140,6 +140,10 @@ class TSpooler : public TLevelLogger {
   // when empty. Trailing '/'.
   std::string ProgramFolder() const;
   void SetProgramFolder(std::string folder);
+  // The cache folder: "cache" in the program folder, without a trailing
+  // '/'. Holds only files named by a job hash and ".pdf"; emptying it is
+  // safe under the spooler lock while TotalJobs() is 0.
+  std::string CacheFolder() const { return ProgramFolder() + "cache"; }
 
  private:
   friend class TSlotTicket;
