@@ -7,7 +7,9 @@
 #include <benchmark/benchmark.h>
 
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -42,6 +44,13 @@ SpoolSetup& Setup() {
     return p;
   }();
   return *s;
+}
+
+// CPU time of the reaped workers so far, in milliseconds.
+double ChildrenCpuMs() {
+  rusage u{};
+  ::getrusage(RUSAGE_CHILDREN, &u);
+  return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
 }
 
 std::string Request(const std::string& json) {
@@ -82,18 +91,21 @@ void BM_CacheHit(benchmark::State& state) {
 BENCHMARK(BM_CacheHit)->Unit(benchmark::kMillisecond)->Iterations(50)->UseRealTime();
 
 void BM_FourSequential(benchmark::State& state) {
+  const double cpu = ChildrenCpuMs();
   for (auto _ : state)
     for (int i = 0; i < 4; ++i) Request(SpoolSetup::DemoBody("pdf", "200140", false, std::to_string(i)));
+  state.counters["worker_cpu_ms"] = (ChildrenCpuMs() - cpu) / state.iterations();
 }
 BENCHMARK(BM_FourSequential)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 
 void BM_EightConcurrentPool2(benchmark::State& state) {
+  const double cpu = ChildrenCpuMs();
   int peak = 0;
   for (auto _ : state) {
     std::atomic<bool> running{true};
     std::thread sampler([&] {
       while (running) {
-        peak = std::max(peak, testing_spool::CountProcesses("tarvoreport"));
+        peak = std::max(peak, testing_spool::CountProcesses("tarvoreport", ::getpid()));
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
       }
     });
@@ -113,6 +125,7 @@ void BM_EightConcurrentPool2(benchmark::State& state) {
     if (failed) state.SkipWithError("a request failed");
   }
   state.counters["peak_workers"] = peak;
+  state.counters["worker_cpu_ms"] = (ChildrenCpuMs() - cpu) / state.iterations();
 }
 BENCHMARK(BM_EightConcurrentPool2)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 

@@ -96,16 +96,26 @@ std::string SpoolSetup::DemoBody(const std::string& format, const std::string& n
   return json;
 }
 
-int CountProcesses(const std::string& name) {
+int CountProcesses(const std::string& name, int parent) {
   int n = 0;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator("/proc", ec)) {
     const std::string pid = e.path().filename().string();
     if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream f(e.path() / "comm");
-    std::string comm;
-    std::getline(f, comm);
-    if (comm == name) ++n;
+    // "pid (comm) state ppid ..."; comm may hold blanks and parentheses.
+    std::ifstream f(e.path() / "stat");
+    std::string stat;
+    std::getline(f, stat);
+    const size_t open = stat.find('('), close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) continue;
+    if (stat.substr(open + 1, close - open - 1) != name) continue;
+    std::istringstream rest(stat.substr(close + 1));
+    std::string state;
+    int ppid = 0;
+    rest >> state >> ppid;
+    if (state == "Z" || state == "X") continue;
+    if (parent != 0 && ppid != parent) continue;
+    ++n;
   }
   return n;
 }

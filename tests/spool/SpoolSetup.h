@@ -58,7 +58,8 @@ class SpoolSetup {
   std::unique_ptr<server::TWebServer> server_;
 };
 
-// Running processes whose executable base name is `name` (a scan of /proc).
-int CountProcesses(const std::string& name);
+// Live processes (zombies not counted) whose executable base name is
+// `name`, optionally only children of `parent` (a scan of /proc).
+int CountProcesses(const std::string& name, int parent = 0);
 
 }  // namespace tarvo::testing_spool
