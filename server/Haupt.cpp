@@ -349,12 +349,14 @@ void THauptForm::ButtonOpenBrowserClick() {
 void THauptForm::ButtonEndeClick() {
   if (!AskYesNo(kEndQuestion)) return;
   FHost->PrepareEnd();
-  QCoreApplication::quit();
+  // exit, not quit: quit first closes the windows, and the close box of
+  // this one only sends it to the tray, which would cancel the end.
+  QCoreApplication::exit(0);
 }
 
 void THauptForm::EndSession(const std::string& reason) {
   FHost->EndSession(reason);
-  QCoreApplication::quit();
+  QCoreApplication::exit(0);
 }
 
 void THauptForm::LogComboBoxChange() {

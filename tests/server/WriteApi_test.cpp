@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -296,6 +297,14 @@ TEST_F(WriteApiDbTest, StreamBindsTheBodyToBytes) {
   TClientResponse r = Query("/v2/stream", {"SELECT DATEN FROM T_SCHREIB WHERE NR = 60", {}});
   ASSERT_EQ(r.Status, 200);
   EXPECT_TRUE(client_->Decrypt(r.Body) == bytes);
+  // A value of many blob segments, byte for byte.
+  std::string big(3 << 20, '\0');
+  std::mt19937 rng(17);
+  for (auto& c : big) c = static_cast<char>(rng());
+  ExpectEmptyData(Stream("UPDATE T_SCHREIB SET DATEN = :BYTES WHERE NR = 60", {{"BYTES", ""}}, big));
+  r = Query("/v2/stream", {"SELECT DATEN FROM T_SCHREIB WHERE NR = 60", {}});
+  ASSERT_EQ(r.Status, 200);
+  EXPECT_TRUE(client_->Decrypt(r.Body) == big);
   // An empty body is a blob of zero bytes, not NULL.
   ExpectEmptyData(Stream("UPDATE T_SCHREIB SET DATEN = :Bytes WHERE NR = :NR", {{"NR", "60"}, {"Bytes", ""}}, ""));
   EXPECT_EQ(Rows("SELECT CASE WHEN DATEN IS NULL THEN 'NULL' ELSE OCTET_LENGTH(DATEN) END AS L, "

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -35,9 +36,14 @@ class TestForm : public THauptForm {
   int questions = 0;
   QString lastQuestion;
   std::vector<std::string> errors;
+  int closeEvents = 0;
   void ShowError(const std::string& message) override { errors.push_back(message); }
 
  protected:
+  void closeEvent(QCloseEvent* event) override {
+    ++closeEvents;
+    THauptForm::closeEvent(event);
+  }
   bool AskYesNo(const QString& question) override {
     ++questions;
     lastQuestion = question;
@@ -194,10 +200,12 @@ TEST_F(HauptFormTest, RefreshRequestsFromOtherThreadsRunOnTheGuiThread) {
 
 // "Beenden": the question, then saving and quitting only on Yes.
 TEST_F(HauptFormTest, EndAsksAndQuitsOnlyOnYes) {
+  ScopedEnv display("DISPLAY", ":77");  // an interactive session
   for (const bool yes : {false, true}) {
     SCOPED_TRACE(yes ? "Yes" : "No");
     TestForm form(folder.Path(), {});
     form.answer = yes;
+    form.show();
     form.DatenbankpfadEdit->setText("  localhost/3050:/tmp/neu.fdb ");
     QTimer::singleShot(0, &form, [&] { form.ButtonEnde->click(); });
     QTimer::singleShot(1500, &form, [] { QCoreApplication::exit(7); });
@@ -207,6 +215,9 @@ TEST_F(HauptFormTest, EndAsksAndQuitsOnlyOnYes) {
               QString::fromUtf8("Möchten Sie das Bridge-Modul wirklich beenden?\n"
                                 "Webplattform-Kommunikation wird unterbrochen!"));
     EXPECT_EQ(rc, yes ? 0 : 7);
+    // Ending is no close of the window: it neither goes to the tray nor
+    // can its close box veto the end.
+    EXPECT_EQ(form.closeEvents, 0);
     EXPECT_EQ(IniValue("DATENBANKPFAD"), yes ? "localhost/3050:/tmp/neu.fdb" : "localhost/3050:/tmp/demo.fdb");
   }
 }
@@ -217,6 +228,7 @@ TEST_F(HauptFormTest, Session0SkipsTheDialogAndTheBrowser) {
   ScopedEnv display("DISPLAY", nullptr);
   ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
   THauptForm form(folder.Path(), {});
+  form.show();
   ASSERT_TRUE(form.Session0());
 
   form.ButtonOpenBrowser->click();
