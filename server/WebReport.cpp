@@ -146,7 +146,8 @@ TReportJob ReadReportBody(std::string_view text) {
 
 void TWebModul::WebModulV2ReportHandlerAction(const TWebRequest& request, TWebResponse& response) {
   LogDebug("ENTER: WebModulV2ReportHandlerAction");
-  TSpooler* spooler = context_.Spooler.get();
+  // Held for the request, whatever happens to the context's reference.
+  const std::shared_ptr<TSpooler> spooler = context_.Spooler;
   if (!spooler) throw std::runtime_error(kReportUnavailableText);
   TReportJob job;
   std::unique_ptr<TSlotTicket> ticket = spooler->Admit(
