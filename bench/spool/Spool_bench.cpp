@@ -76,6 +76,27 @@ void BM_WorkerAlone(benchmark::State& state) {
 }
 BENCHMARK(BM_WorkerAlone)->Unit(benchmark::kMillisecond)->Iterations(8)->UseRealTime();
 
+// The raw baseline of the pool of two: eight jobs as four rounds of two
+// workers started directly at the same moment.
+void BM_EightWorkersAloneInPairs(benchmark::State& state) {
+  auto& s = Setup();
+  const auto dir = s.Folder();
+  for (int n : {6, 7})
+    std::ofstream(dir / ("tarvoreport" + std::to_string(n) + ".ini"), std::ios::binary)
+        << "BEREICH=T-TOURISTIK\r\nART=BESTAETIGUNG\r\nNAME=WEBFORMULAR\r\nFORMAT=pdf\r\nPARAM__NR=200140\r\n"
+           "PARAM_NR=200140\r\n";
+  for (auto _ : state) {
+    for (int round = 0; round < 4; ++round) {
+      server::TWorkerProcess a((dir / "tarvoreport").string(), {"tarvoreport", "--WEB", "--POOL=6"});
+      server::TWorkerProcess b((dir / "tarvoreport").string(), {"tarvoreport", "--WEB", "--POOL=7"});
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      a.Wait(end, nullptr);
+      b.Wait(end, nullptr);
+    }
+  }
+}
+BENCHMARK(BM_EightWorkersAloneInPairs)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
 void BM_ReportRequest(benchmark::State& state) {
   size_t bytes = 0;
   for (auto _ : state) bytes = Request(SpoolSetup::DemoBody("pdf", "200140")).size();
