@@ -222,6 +222,13 @@ TEST_F(SpoolE2E, RoutingCredentialsAndTheRefreshMessage) {
   EXPECT_EQ(Count(Cp1252ToUtf8(ReadFile(logFile_)), marker) - before, 1);
 }
 
+TEST_F(SpoolE2E, WorkersHoldNoSocketOfTheServer) {
+  // A worker that kept the listening socket would keep the port bound
+  // after "Anhalten" for as long as it runs.
+  setup_->ScriptWorker("for f in /proc/$$/fd/*; do readlink \"$f\"; done | grep -c socket > \"$DIR/tarvoreport$N.pdf\"");
+  EXPECT_EQ(Report(SpoolSetup::DemoBody("pdf", "1")), std::make_pair(200, std::string("0\n")));
+}
+
 TEST_F(SpoolE2E, BurstIsAdmittedExactlyUpToTheLimits) {
   setup_->ScriptWorker("sleep 3; echo ok > \"$DIR/tarvoreport$N.pdf\"");
   constexpr int kRequests = 200;
