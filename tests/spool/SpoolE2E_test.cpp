@@ -3,6 +3,8 @@
 // shell scripts in its place where a worker has to crash, hang or vanish.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 #include "common/DXLogger.h"
 #include "common/Konfiguration.h"
 #include "server/Web.h"
+#include "server/ServerHost.h"
 #include "server/Token.h"
 #include "tests/spool/SpoolSetup.h"
 
@@ -282,6 +285,74 @@ TEST_F(SpoolE2E, StopAndStartWhileJobsRun) {
   EXPECT_EQ(setup_->Spooler().TotalJobs(), 0);
   EXPECT_TRUE(setup_->Spooler().SlotHashes(0).empty());
   EXPECT_TRUE(setup_->Spooler().SlotHashes(1).empty());
+}
+
+// The window's part for the host: fields kept as shown, nothing displayed.
+class PlainView : public server::HostView {
+ public:
+  std::uintptr_t WindowHandle() const override { return 7; }
+  server::HostSettingsFields ReadSettingsFields() const override { return fields; }
+  void ShowSettingsFields(const server::HostSettingsFields& f) override { fields = f; }
+  void RefreshUI() override {}
+  void ShowError(const std::string& message) override { errors.push_back(message); }
+  server::HostSettingsFields fields;
+  std::vector<std::string> errors;
+};
+
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t n = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+// "Anhalten" and "Starten" of the host (listener and spooler together)
+// while report jobs run.
+TEST_F(SpoolE2E, HostStopAndStartWhileJobsRun) {
+  const int port = FreePort();
+  std::ofstream(setup_->Folder() / "tarvoserver.ini", std::ios::binary)
+      << "TARVO-SERVER-PORT=" << port << "\r\nSICHERHEITSSCHLUESSEL=" << Utf8ToCp1252(kKey)
+      << "\r\nDATENBANKPFAD=" << setup_->Database() << "\r\nREPORT-POOL=1\r\nREPORT-JOBS=3\r\nTRACELOG=JA\r\n";
+  setup_->ScriptWorker("sleep 0.5; echo ok > \"$DIR/tarvoreport$N.pdf\"");
+  server::ServerContext context;
+  context.Session0 = true;
+  PlainView view;
+  auto host = std::make_unique<server::ServerHost>(context, view);
+  host->FormCreate(setup_->Folder().string() + "/", {"--autostart"});
+  ASSERT_TRUE(host->Active()) << ::testing::PrintToString(view.errors);
+  ASSERT_TRUE(context.Spooler);
+
+  server::TTarvoClient client("http://127.0.0.1:" + std::to_string(port), kKey);
+  auto ask = [&](const std::string& nr) {
+    const auto r = client.PostEncrypted("/v2/report", SpoolSetup::DemoBody("pdf", nr));
+    return std::make_pair(r.Status, r.Status == 200 || r.Status == 950 ? client.Decrypt(r.Body) : r.Body);
+  };
+  std::vector<std::pair<int, std::string>> answers(3);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 3; ++i) threads.emplace_back([&, i] { answers[i] = ask(std::to_string(i)); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(host->ActiveReports(), 1);
+  EXPECT_EQ(host->WaitingReports(), 2);
+  // The listener answers what it has taken before the spooler goes.
+  host->ButtonStopClick();
+  for (auto& t : threads) t.join();
+  for (const auto& a : answers) EXPECT_EQ(a, std::make_pair(200, std::string("ok\n")));
+  EXPECT_FALSE(host->Active());
+  EXPECT_TRUE(context.Spooler->Stopped());
+  EXPECT_EQ(context.Spooler->TotalJobs(), 0);
+
+  host->ButtonStartClick();
+  ASSERT_TRUE(host->Active());
+  EXPECT_EQ(ask("9"), std::make_pair(200, std::string("ok\n")));
+  EXPECT_EQ(host->ActiveReports() + host->WaitingReports(), 0);
+  host->ButtonStopClick();
+  host.reset();
+  EXPECT_TRUE(view.errors.empty()) << ::testing::PrintToString(view.errors);
 }
 
 }  // namespace
