@@ -149,8 +149,6 @@ class TSpooler : public TLevelLogger {
   friend class TSlotTicket;
   void Release(TSlotTicket& ticket);
   std::mutex& SlotLock(int index);
-  void LockSpooler(const std::string& id, const char* suffix);
-  void UnlockSpooler(const std::string& id, const char* suffix);
 
   ServerContext& context_;
   std::shared_ptr<TReportPool> pool_;  // guarded by the spooler lock
