@@ -6,9 +6,12 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 namespace tarvo::server {
+
+class TSpooler;  // server/Spooler.h
 
 struct ServerContext {
   // Serialises changes of the configuration from request threads and the
@@ -26,6 +29,10 @@ struct ServerContext {
   // Posts CM_REFRESH_UI to the main window (queued onto the GUI thread).
   // Empty when no window listens. Callers skip it in session-0 mode.
   std::function<void()> PostRefreshUI;
+
+  // The report spooler; set by the host for its lifetime, read by the
+  // report action. Empty: report requests are refused as unavailable.
+  std::shared_ptr<TSpooler> Spooler;
 
   // Open HTTP connections, shown in the status bar.
   std::atomic<int> OpenConnections{0};

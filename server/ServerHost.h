@@ -138,8 +138,10 @@ class ServerHost : public TLevelLogger {
 
   // Hooks of the report spooler and the database event listener. Their
   // owners fill these bodies; until then they do nothing.
-  virtual void StartSpooler() {}
-  virtual void StopSpooler() {}
+  // The report spooler (server/HostSpooler.cpp): created on the first
+  // start and kept in ServerContext::Spooler for the life of the context.
+  virtual void StartSpooler();
+  virtual void StopSpooler();
   virtual void StartEventListener() {}
   virtual void StopEventListener() {}
   // The event listener's one-minute guard timer follows the listener.
@@ -147,8 +149,8 @@ class ServerHost : public TLevelLogger {
   // Figures for the status bar: unfinished event tasks, active report slots
   // and waiting report jobs.
   virtual int RunningEventTasks() const { return 0; }
-  virtual int ActiveReports() const { return 0; }
-  virtual int WaitingReports() const { return 0; }
+  virtual int ActiveReports() const;
+  virtual int WaitingReports() const;
 
  protected:
   ServerContext& context_;

@@ -97,6 +97,8 @@ const std::vector<TWebModul::TWebAction>& TWebModul::Actions() {
        "WebModulV2ExecuteStreamHandlerAction"},
       {"V2InvokeHandler", nullptr, "/v2/invoke", &TWebModul::WebModulV2InvokeHandlerAction,
        "WebModulV2InvokeHandlerAction"},
+      {"V2ReportHandler", nullptr, "/v2/report", &TWebModul::WebModulV2ReportHandlerAction,
+       "WebModulV2ReportHandlerAction"},
   };
   return table;
 }

@@ -134,6 +134,8 @@ class TWebModul : public TLevelLogger {
   void WebModulV2ExecuteStreamHandlerAction(const TWebRequest& request, TWebResponse& response);
   // "/v2/invoke" (WebInvoke.cpp).
   void WebModulV2InvokeHandlerAction(const TWebRequest& request, TWebResponse& response);
+  // "/v2/report" (WebReport.cpp).
+  void WebModulV2ReportHandlerAction(const TWebRequest& request, TWebResponse& response);
   // The legacy form endpoints (WebLegacy.cpp).
   void WebModulExecuteHandlerAction(const TWebRequest& request, TWebResponse& response);
   void WebModulSettingsHandlerAction(const TWebRequest& request, TWebResponse& response);

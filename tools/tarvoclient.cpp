@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "server/TarvoClient.h"
+#include "tools/tarvoclient_report.h"
 #include "tools/tarvoclient_write.h"
 
 using tarvo::server::TClientResponse;
@@ -18,7 +19,7 @@ using tarvo::server::TTarvoClient;
 namespace {
 
 // How a command builds its body and shows its answer.
-enum class Body { Statement, Batch, Json, Write };
+enum class Body { Statement, Batch, Json, Write, Report };
 enum class Answer { Text, Bytes, Plain };
 
 struct Command {
@@ -44,6 +45,7 @@ const Command kCommands[] = {
     {"legacy-execute", nullptr, Body::Write, Answer::Text, "legacy-execute select|update|insert|delete SQL"},
     {"settings", nullptr, Body::Write, Answer::Text, "settings"},
     {"updateblob", nullptr, Body::Write, Answer::Text, "updateblob SQL CONTENT"},
+    {"report", nullptr, Body::Report, Answer::Bytes, "report BEREICH ART NAME [format=pdf] [id=TOKEN] [cache] [NAME=VALUE ...]   (document to --out)"},
 };
 
 void Usage() {
@@ -127,6 +129,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  if (command->body == Body::Report) return tarvo::tools::RunReportCommand(args, url, key, timeout, outFile);
   if (command->body == Body::Write) return tarvo::tools::RunWriteCommand(args, url, key, timeout, outFile);
   std::string path = command->path ? command->path : "";
   std::string json;

@@ -115,23 +115,29 @@ TEST_F(TarvoserverProgramTest, AutostartWithoutDisplayListensUnattendedAndEndsOn
   ASSERT_TRUE(tarvo::hosttest::WaitFor([&] { return Logged(listening); }));
 
   auto texts = LogTexts();
-  ASSERT_EQ(texts.size(), 7u) << ::testing::PrintToString(texts);
+  ASSERT_EQ(texts.size(), 9u) << ::testing::PrintToString(texts);
   EXPECT_EQ(texts[0], "INFO  | Starting Application...");
   EXPECT_EQ(texts[1], "INFO  | Windows Session ID [0]");
   EXPECT_THAT(texts[2], ::testing::MatchesRegex("INFO  \\| Hauptfenster: HWND \\[[0-9]+\\]"));
   EXPECT_EQ(texts[3], "INFO  | CM_REFRESH_UI: MSG [32769]");
   EXPECT_EQ(texts[4], "INFO  | Ready");
-  EXPECT_EQ(texts[5], "INFO  | Starting Server...");
-  EXPECT_EQ(texts[6], listening);
+  // The report spooler starts first.
+  EXPECT_EQ(texts[5], "INFO  | Starting Spooler...");
+  EXPECT_THAT(texts[6], ::testing::MatchesRegex("INFO  \\| Spooler Started: Pool=[0-9]+"));
+  EXPECT_EQ(texts[7], "INFO  | Starting Server...");
+  EXPECT_EQ(texts[8], listening);
   // The settings were taken over into the file when the listener started.
   EXPECT_THAT(ReadLines(folder.Path() + "tarvoserver.ini"), Contains("SICHERHEITSSCHLUESSEL=e2e"));
 
   EXPECT_EQ(program.Terminate(SIGTERM), 0);
   EXPECT_FALSE(tarvo::hosttest::PortAnswers(port));
   texts = LogTexts();
-  EXPECT_THAT(std::vector<std::string>(texts.begin() + 7, texts.end()),
+  std::vector<std::string> ending;  // the spooler's lock lines are trace lines
+  for (auto it = texts.begin() + 9; it != texts.end(); ++it)
+    if (it->rfind("TRACE | ", 0) != 0) ending.push_back(*it);
+  EXPECT_THAT(ending,
               ElementsAreArray({"INFO  | Ending session [SIGTERM]", "INFO  | Stopping Server...",
-                                "INFO  | Server Stopped"}));
+                                "INFO  | Server Stopped", "INFO  | Stopping Spooler...", "INFO  | Spooler Stopped"}));
 }
 
 TEST_F(TarvoserverProgramTest, WithoutAutostartTheListenerStaysStoppedUntilSigint) {
