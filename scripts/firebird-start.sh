@@ -52,6 +52,7 @@ if [ "$state" -eq 1 ]; then
   # password through embedded access and start it again.
   pkill -x firebird || true
   for _ in $(seq 1 50); do port_open || break; sleep 0.1; done
+  port_open && { pkill -KILL -x firebird || true; sleep 0.5; }
   set_password_embedded || true
   runuser -u firebird -- setsid /usr/sbin/firebird </dev/null >/dev/null 2>&1 &
   for _ in $(seq 1 100); do port_open && break; sleep 0.1; done
