@@ -6,6 +6,7 @@
 
 #include "common/Codepage.h"
 #include "server/RowFormat.h"
+#include "server/WebText.h"
 
 namespace tarvo::server {
 namespace {
@@ -156,18 +157,7 @@ std::string TDatamod::RtfBlobToText(const std::string& bytes) const {
   // Plain text in the system's code page.
   if (!IsValidUtf8(text)) text = Cp1252ToUtf8(text);
   // One line per paragraph, each followed by CR LF.
-  std::string out;
-  out.reserve(text.size() + 2);
-  size_t i = 0;
-  while (i < text.size()) {
-    size_t e = text.find_first_of("\r\n", i);
-    if (e == std::string::npos) e = text.size();
-    out.append(text, i, e - i);
-    out.append("\r\n");
-    if (e < text.size() && text[e] == '\r' && e + 1 < text.size() && text[e + 1] == '\n') ++e;
-    i = e + 1;
-  }
-  return out;
+  return LinesWithCrLf(text);
 }
 
 }  // namespace tarvo::server

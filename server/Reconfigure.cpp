@@ -7,18 +7,12 @@
 #include "common/DXLogger.h"
 #include "common/Konfiguration.h"
 #include "common/Platform.h"
+#include "common/TextUtil.h"
 
 namespace tarvo::server {
 namespace {
 
 class Logger : public TLevelLogger {};
-
-std::string Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return std::string(s.substr(b, e - b));
-}
 
 // The configuration file is one "KEY=value" per line in Windows-1252: a
 // value with a line break would add keys of its own, and one the code page

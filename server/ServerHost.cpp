@@ -2,30 +2,18 @@
 
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 
 #include "common/Konfiguration.h"
 #include "common/Platform.h"
+#include "common/TextUtil.h"
 #include "server/WebServer.h"
 
 namespace tarvo::server {
 
 namespace {
-
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
-
-std::string UpperAscii(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 std::string DetermineSessionId() {
   if (tarvo::IsSession0()) return "0";
@@ -82,7 +70,7 @@ void ServerHost::FormCreate(const std::string& basisPfad, const std::vector<std:
   LogInfo("Ready");
 
   for (const auto& arg : args) {
-    if (UpperAscii(arg) != "--AUTOSTART") continue;
+    if (AsciiUpper(arg) != "--AUTOSTART") continue;
     try {
       StartAll();
     } catch (const std::exception& e) {

@@ -11,52 +11,14 @@
 #include "common/Konfiguration.h"
 #include "common/Platform.h"
 #include "common/RtfToText.h"
+#include "common/TextUtil.h"
 #include "server/DataModul.h"
 #include "server/Envelope.h"
 #include "server/RowFormat.h"
+#include "server/WebHelpers.h"
 
 namespace tarvo::server {
 namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto x = static_cast<unsigned char>(a[i]);
-    auto y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x += 32;
-    if (y >= 'A' && y <= 'Z') y += 32;
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return std::string(s.substr(b, e - b));
-}
-
-// Logs "Close Database Connection" and closes the connection when the
-// scope ends, whichever way.
-class CloseAtEnd {
- public:
-  explicit CloseAtEnd(std::function<void()> close) : close_(std::move(close)) {}
-  ~CloseAtEnd() { Close(); }
-  // Closes now (the action's finally block before its LEAVE line).
-  void Close() {
-    if (close_) {
-      auto f = std::move(close_);
-      close_ = nullptr;
-      f();
-    }
-  }
-  CloseAtEnd(const CloseAtEnd&) = delete;
-  CloseAtEnd& operator=(const CloseAtEnd&) = delete;
-
- private:
-  std::function<void()> close_;
-};
 
 // Columns the database client delivers as floating point.
 bool IsFloatColumn(const db::TIBRQuery& q, int i) {
@@ -308,17 +270,7 @@ std::string TWebModul::ReadEncryptedRequestHeader(const TWebRequest& request, co
   AESDecrypt(data);
   const std::string text = PayloadToText(data);
   // The plaintext as lines, each followed by CR LF.
-  std::string out;
-  out.reserve(text.size() + 2);
-  size_t i = 0;
-  while (i < text.size()) {
-    size_t e = text.find_first_of("\r\n", i);
-    if (e == std::string::npos) e = text.size();
-    out.append(text, i, e - i);
-    out.append("\r\n");
-    if (e < text.size() && text[e] == '\r' && e + 1 < text.size() && text[e + 1] == '\n') ++e;
-    i = e + 1;
-  }
+  std::string out = LinesWithCrLf(text);
   LogDebug("LEAVE: ReadEncryptedRequestHeader");
   return out;
 }
@@ -475,7 +427,7 @@ void TWebModul::WebModulV2QueryHandlerAction(const TWebRequest& request, TWebRes
   if (!request.Header("x-qx-platform").empty())
     AnnouncePlatform(ReadEncryptedRequestHeader(request, "x-qx-platform"));
   Datenbank.Open();
-  CloseAtEnd close([this] { CloseDatabase(); });
+  CloseAtEnd close(*this);
   const TRequestStatement statement = ReadStatementBody(PayloadToText(ReadEncryptedRequestStream(request)));
   std::string json;
   TJsonWriter writer(json);
@@ -507,7 +459,7 @@ void TWebModul::WebModulV2QueryHandlerAction(const TWebRequest& request, TWebRes
 void TWebModul::WebModulV2QueryBatchHandlerAction(const TWebRequest& request, TWebResponse& response) {
   LogDebug("ENTER: WebModulV2QueryBatchHandlerAction");
   Datenbank.Open();
-  CloseAtEnd close([this] { CloseDatabase(); });
+  CloseAtEnd close(*this);
   const std::vector<TRequestStatement> statements =
       ReadBatchBody(PayloadToText(ReadEncryptedRequestStream(request)));
   std::string json;
@@ -543,7 +495,7 @@ void TWebModul::WebModulV2QueryBatchHandlerAction(const TWebRequest& request, TW
 void TWebModul::WebModulV2StreamHandlerAction(const TWebRequest& request, TWebResponse& response) {
   LogDebug("ENTER: WebModulV2StreamHandlerAction");
   Datenbank.Open();
-  CloseAtEnd close([this] { CloseDatabase(); });
+  CloseAtEnd close(*this);
   const TRequestStatement statement = ReadStatementBody(PayloadToText(ReadEncryptedRequestStream(request)));
   std::string bytes;
   {

@@ -6,22 +6,11 @@
 #include "server/RowFormat.h"
 #include "server/Token.h"
 #include "server/Web.h"
+#include "server/WebText.h"
 #include "server/WriteBody.h"
 
 namespace tarvo::server {
 namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto x = static_cast<unsigned char>(a[i]);
-    auto y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x += 32;
-    if (y >= 'A' && y <= 'Z') y += 32;
-    if (x != y) return false;
-  }
-  return true;
-}
 
 TInvokeArgument ArgumentOf(const std::string& value) {
   try {

@@ -4,24 +4,10 @@
 
 #include "server/DataModul.h"
 #include "server/Web.h"
+#include "server/WebHelpers.h"
 
 namespace tarvo::server {
 namespace {
-
-// Closes the connection (with its log line) when the scope ends.
-class CloseAtEnd {
- public:
-  explicit CloseAtEnd(TWebModul& m) : m_(m) {}
-  ~CloseAtEnd() {
-    m_.LogDebug("Close Database Connection");
-    m_.Datenbank.Close();
-  }
-  CloseAtEnd(const CloseAtEnd&) = delete;
-  CloseAtEnd& operator=(const CloseAtEnd&) = delete;
-
- private:
-  TWebModul& m_;
-};
 
 }  // namespace
 

@@ -2,6 +2,9 @@
 
 #include <string>
 
+#include "common/TextUtil.h"
+#include "server/WebText.h"
+
 namespace tarvo::server {
 namespace {
 
@@ -26,24 +29,6 @@ std::string FormDecode(std::string_view s) {
     }
   }
   return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto x = static_cast<unsigned char>(a[i]);
-    auto y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x += 32;
-    if (y >= 'A' && y <= 'Z') y += 32;
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return s;
 }
 
 // Every occurrence, left to right; with `ignoreCase` letters match in
@@ -93,7 +78,7 @@ std::string FormField(const TFormFields& fields, std::string_view name) {
 
 std::string PlatformDateFormat(const FormatSettings& settings) {
   std::string f = ReplaceAll(settings.ShortDateFormat, "/", std::string(1, settings.DateSeparator), false);
-  f = LowerAscii(f);
+  f = AsciiLower(f);
   f = ReplaceAll(f, "yyyy", "Y", true);
   f = ReplaceAll(f, "yy", "y", true);
   f = ReplaceAll(f, "mm", "m", true);
@@ -103,7 +88,7 @@ std::string PlatformDateFormat(const FormatSettings& settings) {
 }
 
 std::string PlatformTimeFormat(const FormatSettings& settings) {
-  std::string f = LowerAscii(settings.ShortTimeFormat);
+  std::string f = AsciiLower(settings.ShortTimeFormat);
   f = ReplaceAll(f, "hh", "H", false);
   f = ReplaceAll(f, "mm", "i", false);
   return f;

@@ -10,6 +10,7 @@
 #include "server/Reconfigure.h"
 #include "server/RowFormat.h"
 #include "server/Web.h"
+#include "server/WebHelpers.h"
 #include "server/WriteBody.h"
 
 namespace tarvo::server {
@@ -28,21 +29,6 @@ bool IsIsoDateTime(std::string_view value) {
     return false;
   }
 }
-
-// Closes the connection (with its log line) when the scope ends.
-class CloseAtEnd {
- public:
-  explicit CloseAtEnd(TWebModul& m) : m_(m) {}
-  ~CloseAtEnd() {
-    m_.LogDebug("Close Database Connection");
-    m_.Datenbank.Close();
-  }
-  CloseAtEnd(const CloseAtEnd&) = delete;
-  CloseAtEnd& operator=(const CloseAtEnd&) = delete;
-
- private:
-  TWebModul& m_;
-};
 
 // Rolls back (retaining) unless Done() was called: every exit by an
 // exception undoes the request's work.
