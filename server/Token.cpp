@@ -2,6 +2,7 @@
 
 #include "common/Codepage.h"
 #include "server/Envelope.h"
+#include "server/WebText.h"
 
 namespace tarvo::server {
 namespace {
@@ -9,13 +10,6 @@ namespace {
 using K = TokenScramblerConstants;
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // UTF-8 -> code points, '?' for what cannot be read. The input went
 // through Cp1252ToUtf8, so it is valid and below U+10000.

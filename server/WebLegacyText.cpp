@@ -8,13 +8,6 @@
 namespace tarvo::server {
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 std::string FormDecode(std::string_view s) {
   std::string out;
   out.reserve(s.size());

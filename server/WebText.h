@@ -1,11 +1,19 @@
-// Text helpers the server's files share: ASCII case-blind comparison and
-// text as CR LF lines.
+// Text helpers the server's files share: hex digits, ASCII case-blind
+// comparison and text as CR LF lines.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 namespace tarvo::server {
+
+// The value of a hex digit (either case), -1 for any other byte.
+inline int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
 
 // True when both are equal with ASCII letters compared case-blind.
 inline bool EqualsNoCase(std::string_view a, std::string_view b) {
