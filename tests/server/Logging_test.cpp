@@ -13,49 +13,22 @@
 #include "common/Codepage.h"
 #include "common/DXLogger.h"
 #include "common/Konfiguration.h"
-#include "tests/server/E2EFixture.h"
+#include "tests/server/LoggingFixture.h"
 
 namespace tarvo::testing_web {
 namespace {
 
-class LoggingDbTest : public WebServerTest {
+class LoggingDbTest : public LoggingWebServerTest {
  protected:
   void SetUp() override {
     WebServerTest::SetUp();
-    logFile_ = basis_ + "web_test.log";
-    static bool started = false;
-    if (!started) {
-      TDXLogger::Initialize(logFile_);
-      started = true;
-    }
-    Konfiguration().DebugLog = true;
-    Konfiguration().TraceLog = true;
+    StartLogging();
   }
   void TearDown() override {
-    Konfiguration().DebugLog = false;
-    Konfiguration().TraceLog = false;
+    StopLogging();
     Konfiguration().SetWarnLevel(3);
     WebServerTest::TearDown();
   }
-
-  // The log's text once it holds `marker` `count` times (the writer runs
-  // every 100 ms).
-  std::string LogWith(const std::string& marker, size_t count = 1) {
-    std::string text;
-    for (int i = 0; i < 100; ++i) {
-      std::ifstream in(logFile_, std::ios::binary);
-      std::stringstream ss;
-      ss << in.rdbuf();
-      text = Cp1252ToUtf8(ss.str());
-      size_t n = 0;
-      for (size_t p = text.find(marker); p != std::string::npos; p = text.find(marker, p + 1)) ++n;
-      if (n >= count) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return text;
-  }
-
-  std::string logFile_;
 };
 
 TEST_F(LoggingDbTest, StatementTraceCarriesIdParametersAndWarningMark) {

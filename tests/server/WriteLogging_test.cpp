@@ -13,43 +13,21 @@
 #include "common/Konfiguration.h"
 #include "server/DataModul.h"
 #include "server/Envelope.h"
-#include "tests/server/E2EFixture.h"
+#include "tests/server/LoggingFixture.h"
 
 namespace tarvo::testing_web {
 namespace {
 
-class WriteLoggingDbTest : public WebServerTest {
+class WriteLoggingDbTest : public LoggingWebServerTest {
  protected:
   void SetUp() override {
     WebServerTest::SetUp();
-    // The same file as the other logging tests of this program: the logger
-    // is started once per process.
-    logFile_ = basis_ + "web_test.log";
-    static bool started = false;
-    if (!started) {
-      TDXLogger::Initialize(logFile_);
-      started = true;
-    }
-    Konfiguration().DebugLog = true;
-    Konfiguration().TraceLog = true;
+    StartLogging();
   }
   void TearDown() override {
-    Konfiguration().DebugLog = false;
-    Konfiguration().TraceLog = false;
+    StopLogging();
     db_->Execute("DELETE FROM T_WERTE WHERE NR >= 200");
     WebServerTest::TearDown();
-  }
-  std::string LogWith(const std::string& marker) {
-    std::string text;
-    for (int i = 0; i < 100; ++i) {
-      std::ifstream in(logFile_, std::ios::binary);
-      std::stringstream ss;
-      ss << in.rdbuf();
-      text = Cp1252ToUtf8(ss.str());
-      if (text.find(marker) != std::string::npos) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return text;
   }
   // ENTER, the close of the connection, LEAVE, in this order.
   void ExpectFrame(const std::string& log, const std::string& name, bool closes = true) {
@@ -59,7 +37,6 @@ class WriteLoggingDbTest : public WebServerTest {
     ASSERT_NE(leave, std::string::npos) << name;
     if (closes) EXPECT_LT(log.find("DEBUG | Close Database Connection", enter), leave) << name;
   }
-  std::string logFile_;
 };
 
 TEST_F(WriteLoggingDbTest, FramesAndTracesOfTheWriteActions) {
