@@ -26,6 +26,30 @@ bool IsFloatColumn(const db::TIBRQuery& q, int i) {
   return q.Kind(i) == db::FieldKind::Float || t == 480 || t == 482 || t == 530;
 }
 
+// Runs AES-CTR over `data` in place with the key made from `keyText`; the
+// key is wiped whichever way this ends.
+void AesCtrWithKeyText(const std::string& keyText, std::string& data, bool encrypt) {
+  envelope::Key key = envelope::Make256BitKey(keyText);
+  try {
+    envelope::AesCtrInPlace(key, data.data(), data.size(), encrypt);
+  } catch (...) {
+    key.fill(0);
+    throw;
+  }
+  key.fill(0);
+}
+
+// The "meta" member of a read action's answer.
+void WriteMeta(TJsonWriter& writer, bool withOperatingSystem) {
+  const TKonfiguration& config = Konfiguration();
+  writer.Key("meta");
+  writer.BeginObject();
+  writer.Member("version", config.GetAppVersion());
+  writer.Member("datenbankpfad", config.Datenbankpfad.get());
+  if (withOperatingSystem) writer.Member("betriebssystem", config.GetBetriebssystem());
+  writer.EndObject();
+}
+
 }  // namespace
 
 std::string TWebRequest::Header(std::string_view name) const {
@@ -232,27 +256,13 @@ std::string TWebModul::Make256BitKey(const std::string& key) {
 
 void TWebModul::AESEncrypt(std::string& data) {
   LogDebug("ENTER: AESEncrypt");
-  envelope::Key key = envelope::Make256BitKey(Make256BitKey(Konfiguration().Sicherheitsschluessel.get()));
-  try {
-    envelope::AesCtrInPlace(key, data.data(), data.size(), true);
-  } catch (...) {
-    key.fill(0);
-    throw;
-  }
-  key.fill(0);
+  AesCtrWithKeyText(Make256BitKey(Konfiguration().Sicherheitsschluessel.get()), data, true);
   LogDebug("LEAVE: AESEncrypt");
 }
 
 void TWebModul::AESDecrypt(std::string& data) {
   LogDebug("ENTER: AESDecrypt");
-  envelope::Key key = envelope::Make256BitKey(Make256BitKey(Konfiguration().Sicherheitsschluessel.get()));
-  try {
-    envelope::AesCtrInPlace(key, data.data(), data.size(), false);
-  } catch (...) {
-    key.fill(0);
-    throw;
-  }
-  key.fill(0);
+  AesCtrWithKeyText(Make256BitKey(Konfiguration().Sicherheitsschluessel.get()), data, false);
   LogDebug("LEAVE: AESDecrypt");
 }
 
@@ -443,13 +453,7 @@ void TWebModul::WebModulV2QueryHandlerAction(const TWebRequest& request, TWebRes
     query.Close();
   }
   writer.EndArray();
-  const TKonfiguration& config = Konfiguration();
-  writer.Key("meta");
-  writer.BeginObject();
-  writer.Member("version", config.GetAppVersion());
-  writer.Member("datenbankpfad", config.Datenbankpfad.get());
-  writer.Member("betriebssystem", config.GetBetriebssystem());
-  writer.EndObject();
+  WriteMeta(writer, true);
   writer.EndObject();
   WriteEncryptedResponseStream(std::move(json), response);
   close.Close();
@@ -480,12 +484,7 @@ void TWebModul::WebModulV2QueryBatchHandlerAction(const TWebRequest& request, TW
     }
   }
   writer.EndArray();
-  const TKonfiguration& config = Konfiguration();
-  writer.Key("meta");
-  writer.BeginObject();
-  writer.Member("version", config.GetAppVersion());
-  writer.Member("datenbankpfad", config.Datenbankpfad.get());
-  writer.EndObject();
+  WriteMeta(writer, false);
   writer.EndObject();
   WriteEncryptedResponseStream(std::move(json), response);
   close.Close();
