@@ -33,9 +33,12 @@
 #include "server/RowFormat.h"
 #include "server/TarvoClient.h"
 #include "server/WebServer.h"
+#include "bench/server/BenchSupport.h"
 
 using namespace tarvo;
 using namespace tarvo::server;
+using tarvo::bench_server::Median;
+using tarvo::bench_server::StatusKb;
 
 namespace {
 
@@ -201,14 +204,7 @@ struct Environment {
       q.ExecSQL();
       c.Commit();
     }
-    TKonfiguration& k = Konfiguration();
-    k.TarvoServerPort = "0";
-    k.Sicherheitsschluessel = kKey;
-    k.Datenbankpfad = db.ConnectionString();
-    context.Session0 = true;
-    server = std::make_unique<TWebServer>(context);
-    server->Start();
-    url = "http://127.0.0.1:" + std::to_string(server->Port());
+    server = bench_server::StartWebServer(context, kKey, db.ConnectionString(), url);
   }
 };
 
@@ -248,12 +244,6 @@ void ServerQuery(const TTarvoClient& client, const std::string& sql, bool withPa
   const TClientResponse r = client.PostEncrypted("/v2/query", TTarvoClient::StatementBody(s));
   if (r.Status != 200) throw std::runtime_error("status " + std::to_string(r.Status));
   benchmark::DoNotOptimize(client.Decrypt(r.Body));
-}
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 template <typename F>
@@ -310,14 +300,6 @@ void BM_TenThousandRowsServer(benchmark::State& state) {
 BENCHMARK(BM_TenThousandRowsServer)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 // ---- memory of a server process streaming a 50 MB blob ---------------------
-
-long StatusKb(int pid, const char* field) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field) + 1);
-  return -1;
-}
 
 void BM_StreamPeakMemory(benchmark::State& state) {
   const std::string path = state.range(0) == 0 ? "/v2/stream" : "/v2/plainstream";

@@ -36,9 +36,12 @@
 #include "server/Token.h"
 #include "server/Web.h"
 #include "server/WebServer.h"
+#include "bench/server/BenchSupport.h"
 
 using namespace tarvo;
 using namespace tarvo::server;
+using tarvo::bench_server::Median;
+using tarvo::bench_server::StatusKb;
 
 namespace {
 
@@ -58,14 +61,7 @@ struct WriteEnvironment {
         "CREATE TABLE T_BATCH (NR INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(40), BETRAG DOUBLE PRECISION, "
         "DATUM TIMESTAMP)");
     db.Execute("CREATE TABLE T_WERT (NR INTEGER NOT NULL PRIMARY KEY, DATEN BLOB SUB_TYPE 0)");
-    TKonfiguration& k = Konfiguration();
-    k.TarvoServerPort = "0";
-    k.Sicherheitsschluessel = kWriteKey;
-    k.Datenbankpfad = db.ConnectionString();
-    context.Session0 = true;
-    server = std::make_unique<TWebServer>(context);
-    server->Start();
-    url = "http://127.0.0.1:" + std::to_string(server->Port());
+    server = bench_server::StartWebServer(context, kWriteKey, db.ConnectionString(), url);
   }
 };
 
@@ -113,11 +109,6 @@ void RawInserts(const std::string& connection, const std::vector<TRequestStateme
   }
   c.Commit();
   c.Close();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
 }
 
 void BM_ExecuteBatch1000(benchmark::State& state) {
@@ -194,14 +185,6 @@ void BM_ExecuteBatch1000Module(benchmark::State& state) {
   state.counters["x_raw_min"] = state.counters["module_min_ms"] / state.counters["raw_min_ms"];
 }
 BENCHMARK(BM_ExecuteBatch1000Module)->Iterations(31)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-long StatusKb(int pid, const char* field) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field) + 1);
-  return -1;
-}
 
 void BM_ExecuteStreamPeakMemory(benchmark::State& state) {
   WriteEnvironment& env = WriteEnv();
