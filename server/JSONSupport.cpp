@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "common/Codepage.h"
+#include "server/JsonBodyReader.h"
 
 namespace tarvo::server {
 namespace {
@@ -234,15 +235,6 @@ class BodyReader : public nlohmann::json_sax<json> {
   std::unordered_set<std::string> names_;
 };
 
-void Run(BodyReader& reader, std::string_view text) {
-  try {
-    json::sax_parse(text.begin(), text.end(), &reader, nlohmann::detail::input_format_t::json, true);
-  } catch (const std::exception&) {
-    throw EBadRequest();
-  }
-  if (reader.failed || !reader.done) throw EBadRequest();
-}
-
 }  // namespace
 
 void AppendJsonString(std::string& out, std::string_view text) {
@@ -310,19 +302,19 @@ std::string PayloadToText(std::string_view payload) {
 
 TRequestStatement ReadStatementBody(std::string_view text) {
   BodyReader reader(BodyReader::Mode::Statement);
-  Run(reader, text);
+  RunBodyReader(reader, text);
   return std::move(reader.single);
 }
 
 std::vector<TRequestStatement> ReadBatchBody(std::string_view text) {
   BodyReader reader(BodyReader::Mode::Batch);
-  Run(reader, text);
+  RunBodyReader(reader, text);
   return std::move(reader.batch);
 }
 
 std::string ReadRootMember(std::string_view text, std::string_view name, bool* found) {
   BodyReader reader(BodyReader::Mode::Member, name);
-  Run(reader, text);
+  RunBodyReader(reader, text);
   if (found) *found = reader.memberFound;
   return std::move(reader.memberValue);
 }

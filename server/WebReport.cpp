@@ -7,6 +7,7 @@
 #include "common/Konfiguration.h"
 #include "common/Platform.h"
 #include "server/JSONSupport.h"
+#include "server/JsonBodyReader.h"
 #include "server/Token.h"
 #include "server/Web.h"
 
@@ -135,12 +136,7 @@ class ReportBodyReader : public nlohmann::json_sax<json> {
 
 TReportJob ReadReportBody(std::string_view text) {
   ReportBodyReader reader;
-  try {
-    json::sax_parse(text.begin(), text.end(), &reader, nlohmann::detail::input_format_t::json, true);
-  } catch (const std::exception&) {
-    throw EBadRequest();
-  }
-  if (reader.failed || !reader.done) throw EBadRequest();
+  RunBodyReader(reader, text);
   return std::move(reader.job);
 }
 

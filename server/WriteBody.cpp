@@ -4,6 +4,8 @@
 
 #include <unordered_set>
 
+#include "server/JsonBodyReader.h"
+
 namespace tarvo::server {
 namespace {
 
@@ -149,15 +151,6 @@ class Reader : public nlohmann::json_sax<json> {
   std::unordered_set<std::string> names_;
 };
 
-void Run(Reader& reader, std::string_view text) {
-  try {
-    json::sax_parse(text.begin(), text.end(), &reader, nlohmann::detail::input_format_t::json, true);
-  } catch (const std::exception&) {
-    throw EBadRequest();
-  }
-  if (reader.failed || !reader.done) throw EBadRequest();
-}
-
 }  // namespace
 
 std::string UpperText(std::string_view text) {
@@ -178,13 +171,13 @@ std::string UpperText(std::string_view text) {
 
 std::vector<TRequestStatement> ReadExecuteBatchBody(std::string_view text) {
   Reader reader(Reader::Mode::Batch);
-  Run(reader, text);
+  RunBodyReader(reader, text);
   return std::move(reader.statements);
 }
 
 TRequestStatement ReadInvokeBody(std::string_view text) {
   Reader reader(Reader::Mode::Invoke);
-  Run(reader, text);
+  RunBodyReader(reader, text);
   return std::move(reader.single);
 }
 
