@@ -15,6 +15,7 @@
 using tarvo::server::TClientResponse;
 using tarvo::server::TRequestStatement;
 using tarvo::server::TTarvoClient;
+using tarvo::tools::SplitParam;
 
 namespace {
 
@@ -56,19 +57,6 @@ void Usage() {
   std::fprintf(stderr,
                "NAME=VALUE binds the parameter :NAME (values of the form YYYY-MM-DDThh:mm:ss go as date-times).\n"
                "In querybatch every argument that is not NAME=VALUE starts the next statement.\n");
-}
-
-// NAME=VALUE with NAME an identifier.
-bool SplitParam(const std::string& arg, std::string& name, std::string& value) {
-  const size_t eq = arg.find('=');
-  if (eq == std::string::npos || eq == 0) return false;
-  for (size_t i = 0; i < eq; ++i) {
-    const unsigned char c = static_cast<unsigned char>(arg[i]);
-    if (!(std::isalnum(c) || c == '_' || c == '$' || c >= 0x80)) return false;
-  }
-  name = arg.substr(0, eq);
-  value = arg.substr(eq + 1);
-  return true;
 }
 
 int Write(const std::string& bytes, const std::string& outFile, bool newline) {

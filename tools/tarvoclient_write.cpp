@@ -19,18 +19,6 @@ using server::TClientResponse;
 using server::TRequestStatement;
 using server::TTarvoClient;
 
-bool SplitParam(const std::string& arg, std::string& name, std::string& value) {
-  const size_t eq = arg.find('=');
-  if (eq == std::string::npos || eq == 0) return false;
-  for (size_t i = 0; i < eq; ++i) {
-    const unsigned char c = static_cast<unsigned char>(arg[i]);
-    if (!(std::isalnum(c) || c == '_' || c == '$' || c >= 0x80)) return false;
-  }
-  name = arg.substr(0, eq);
-  value = arg.substr(eq + 1);
-  return true;
-}
-
 // SQL [NAME=VALUE ...] from args[first] on.
 bool ReadStatement(const std::vector<std::string>& args, size_t first, TRequestStatement& s) {
   if (first >= args.size()) return false;
@@ -102,6 +90,18 @@ int Plain(const TClientResponse& r, const std::string& outFile) {
 }
 
 }  // namespace
+
+bool SplitParam(const std::string& arg, std::string& name, std::string& value) {
+  const size_t eq = arg.find('=');
+  if (eq == std::string::npos || eq == 0) return false;
+  for (size_t i = 0; i < eq; ++i) {
+    const unsigned char c = static_cast<unsigned char>(arg[i]);
+    if (!(std::isalnum(c) || c == '_' || c == '$' || c >= 0x80)) return false;
+  }
+  name = arg.substr(0, eq);
+  value = arg.substr(eq + 1);
+  return true;
+}
 
 int RunWriteCommand(const std::vector<std::string>& args, const std::string& url, const std::string& key,
                     int timeoutSeconds, const std::string& outFile) {

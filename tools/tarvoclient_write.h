@@ -13,4 +13,7 @@ namespace tarvo::tools {
 int RunWriteCommand(const std::vector<std::string>& args, const std::string& url, const std::string& key,
                     int timeoutSeconds, const std::string& outFile);
 
+// Splits a NAME=VALUE argument (NAME an identifier); false when it is none.
+bool SplitParam(const std::string& arg, std::string& name, std::string& value);
+
 }  // namespace tarvo::tools
