@@ -256,19 +256,24 @@ TEST_F(WriteApiDbTest, ConcurrentWritersOfOneRow) {
       first.Body = e.what();
     }
   });
-  // Wait until the first request holds the row.
+  // Wait until the first request holds the row: its batch has reached the
+  // waiting procedure, after its update. The probe only reads the monitoring
+  // tables, so it can never take the row from the first request itself.
   bool held = false;
-  for (int i = 0; i < 200 && !held; ++i) {
+  for (int i = 0; i < 500 && !held; ++i) {
     try {
       db::TIBRDATABASE probe;
       probe.SetDatabaseName(db_->Connection());
       probe.Open();
       db::TIBRQuery q(probe);
-      q.SetSQL("UPDATE T_SCHREIB SET TEXT = TEXT WHERE NR = 1");
-      q.ExecSQL();
+      q.SetSQL("SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$STATE <> 0 "
+               "AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION "
+               "AND MON$SQL_TEXT CONTAINING 'P_WARTEN_AUF_SIGNAL'");
+      q.Open();
+      held = q.AsInteger(0) > 0;
+      q.Close();
       probe.Rollback();
-    } catch (const db::EDatabaseError& e) {
-      held = std::string(e.what()).find("conflict") != std::string::npos;
+    } catch (const db::EDatabaseError&) {
     }
     if (!held) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
