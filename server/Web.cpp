@@ -342,6 +342,8 @@ void TWebModul::BindParams(db::TIBRQuery& query, const TRequestStatement& statem
 }
 
 void TWebModul::OpenTraced(db::TIBRQuery& query, const TRequestStatement& statement) {
+  query.SetSQL(statement.Sql);
+  BindParams(query, statement);
   const std::string id = NewTraceId();
   std::string line = id + " | SQL: " + statement.Sql + "\r\r";
   for (const auto& [name, value] : statement.Params) line += name + "=" + value + "\r";
@@ -446,8 +448,6 @@ void TWebModul::WebModulV2QueryHandlerAction(const TWebRequest& request, TWebRes
   writer.BeginArray();
   {
     db::TIBRQuery query(Datenbank);
-    query.SetSQL(statement.Sql);
-    BindParams(query, statement);
     OpenTraced(query, statement);
     WriteRows(query, writer);
     query.Close();
@@ -474,8 +474,6 @@ void TWebModul::WebModulV2QueryBatchHandlerAction(const TWebRequest& request, TW
   {
     db::TIBRQuery query(Datenbank);
     for (const auto& statement : statements) {
-      query.SetSQL(statement.Sql);
-      BindParams(query, statement);
       OpenTraced(query, statement);
       writer.BeginArray();
       WriteRows(query, writer);
@@ -499,8 +497,6 @@ void TWebModul::WebModulV2StreamHandlerAction(const TWebRequest& request, TWebRe
   std::string bytes;
   {
     db::TIBRQuery query(Datenbank);
-    query.SetSQL(statement.Sql);
-    BindParams(query, statement);
     OpenTraced(query, statement);
     if (!query.Eof()) {
       const int n = query.FieldCount();
@@ -524,8 +520,6 @@ void TWebModul::WebModulV2PlainStreamHandlerAction(const TWebRequest& request, T
   Datenbank.Open();
   const TRequestStatement statement = ReadStatementBody(PayloadToText(ReadEncryptedRequestStream(request)));
   auto query = std::make_unique<db::TIBRQuery>(Datenbank);
-  query->SetSQL(statement.Sql);
-  BindParams(*query, statement);
   OpenTraced(*query, statement);
   if (!query->Eof() && query->FieldCount() > 0) {
     const int last = query->FieldCount() - 1;

@@ -158,7 +158,8 @@ class TWebModul : public TLevelLogger {
 
   // Binds every parameter: ISO date-times as date-times, the rest as text.
   void BindParams(db::TIBRQuery& query, const TRequestStatement& statement);
-  // Opens the query (first row) between the two trace lines.
+  // Sets the statement, binds its parameters and opens the query (first
+  // row) between the two trace lines.
   void OpenTraced(db::TIBRQuery& query, const TRequestStatement& statement);
   // Writes every row from the current one on as JSON objects.
   void WriteRows(db::TIBRQuery& query, TJsonWriter& writer);
