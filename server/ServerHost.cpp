@@ -15,10 +15,14 @@ namespace tarvo::server {
 
 namespace {
 
+// Session 0 is the session without a desktop. With a desktop the id is
+// the process's session; getsid() answers 0 when the session leader lives
+// outside our PID namespace (a container), and that id must not be taken
+// for session 0, so it counts as a failed query.
 std::string DetermineSessionId() {
   if (tarvo::IsSession0()) return "0";
-  pid_t sid = ::getsid(0);
-  if (sid < 0) return {};
+  const pid_t sid = ::getsid(0);
+  if (sid <= 0) return {};
   return std::to_string(sid);
 }
 

@@ -361,7 +361,8 @@ TEST_F(ServerHostTest, SessionIdAndRefreshPostingFollowTheGraphicalSession) {
   };
   const Case cases[] = {
       {nullptr, "0", false},
-      {":77", std::to_string(::getsid(0)), true},
+      // Inside a PID namespace getsid() answers 0: still no session 0.
+      {":77", ::getsid(0) > 0 ? std::to_string(::getsid(0)) : "", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.display ? c.display : "no display");
