@@ -96,26 +96,23 @@ std::string SpoolSetup::DemoBody(const std::string& format, const std::string& n
   return json;
 }
 
-int CountProcesses(const std::string& name, int parent) {
+int CountChildProcesses(const std::string& name) {
+  static const bool childLists = fs::exists("/proc/thread-self/children");
+  if (!childLists) return -1;
   int n = 0;
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator("/proc", ec)) {
-    const std::string pid = e.path().filename().string();
-    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    // "pid (comm) state ppid ..."; comm may hold blanks and parentheses.
-    std::ifstream f(e.path() / "stat");
-    std::string stat;
-    std::getline(f, stat);
-    const size_t open = stat.find('('), close = stat.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close < open) continue;
-    if (stat.substr(open + 1, close - open - 1) != name) continue;
-    std::istringstream rest(stat.substr(close + 1));
-    std::string state;
-    int ppid = 0;
-    rest >> state >> ppid;
-    if (state == "Z" || state == "X") continue;
-    if (parent != 0 && ppid != parent) continue;
-    ++n;
+  for (const auto& task : fs::directory_iterator("/proc/self/task", ec)) {
+    // A thread that ended meanwhile has no list any more: it has no children either.
+    std::istringstream children(ReadFile(task.path() / "children"));
+    for (std::string pid; children >> pid;) {
+      // "pid (comm) state ..."; comm may hold blanks and parentheses.
+      const std::string stat = ReadFile(fs::path("/proc") / pid / "stat");
+      const size_t open = stat.find('('), close = stat.rfind(')');
+      if (open == std::string::npos || close == std::string::npos || close < open) continue;
+      if (stat.compare(open + 1, close - open - 1, name) != 0) continue;
+      const char state = close + 2 < stat.size() ? stat[close + 2] : 'X';
+      if (state != 'Z' && state != 'X') ++n;
+    }
   }
   return n;
 }
