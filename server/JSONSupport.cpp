@@ -58,103 +58,49 @@ const PlainTable& Plain() {
   return table;
 }
 
-using nlohmann::json;
-
 // Reads request bodies as a stream of events. `Mode` picks what is read;
 // everything not read is skipped by depth, so no event recurses.
-class BodyReader : public nlohmann::json_sax<json> {
+class BodyReader : public BodySaxReader<BodyReader> {
  public:
   enum class Mode { Statement, Batch, Member };
 
   BodyReader(Mode mode, std::string_view member = {}) : mode_(mode), member_(member) {}
 
-  bool done = false;
-  bool failed = false;
   TRequestStatement single;
   std::vector<TRequestStatement> batch;
   std::string memberValue;
   bool memberFound = false;
 
-  bool null() override { return Scalar(std::string()); }
-  bool boolean(bool v) override { return Scalar(v ? "true" : "false"); }
-  bool number_integer(number_integer_t v) override { return Scalar(std::to_string(v)); }
-  bool number_unsigned(number_unsigned_t v) override { return Scalar(std::to_string(v)); }
-  bool number_float(number_float_t, const string_t& raw) override { return Scalar(raw); }
-  bool string(string_t& v) override { return Scalar(std::move(v)); }
-  bool binary(binary_t&) override { return Fail(); }
-
-  bool start_object(std::size_t) override { return Open(true); }
-  bool end_object() override { return Close(true); }
-  bool start_array(std::size_t) override { return Open(false); }
-  bool end_array() override { return Close(false); }
-
-  bool key(string_t& name) override {
-    if (skip_ > 0) return true;
-    key_ = std::move(name);
-    return true;
-  }
-
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-    return Fail();
-  }
-
- private:
-  // Where the reader stands.
-  enum class At {
-    Start,      // before the root value
-    Root,       // in the root object
-    Params,     // in a "params" object
-    Statements, // in the "statements" array
-    Element,    // in one statement object of the batch
-  };
-
-  bool Fail() {
-    failed = true;
-    return false;
-  }
-  bool Stop() {
-    done = true;
-    return false;
-  }
-
-  TRequestStatement& Current() { return mode_ == Mode::Batch ? batch.back() : single; }
-
-  bool Open(bool object) {
-    if (skip_ > 0) {
-      ++skip_;
-      return true;
-    }
+  bool OnOpen(bool object) {
     switch (at_) {
       case At::Start:
         if (!object) return Fail();
         at_ = At::Root;
         return true;
       case At::Root:
-        if (mode_ == Mode::Statement && key_ == "params") {
+        if (mode_ == Mode::Statement && Key() == "params") {
           if (!object) return Fail();
           return Enter(At::Params);
         }
-        if (mode_ == Mode::Batch && key_ == "statements") {
+        if (mode_ == Mode::Batch && Key() == "statements") {
           if (object) return Fail();
           return Enter(At::Statements);
         }
-        if (mode_ == Mode::Member && key_ == member_) return Fail();
-        if (mode_ == Mode::Statement && key_ == "sql") return Fail();
-        skip_ = 1;
-        return true;
+        if (mode_ == Mode::Member && Key() == member_) return Fail();
+        if (mode_ == Mode::Statement && Key() == "sql") return Fail();
+        return Skip();
       case At::Statements:
         if (!object) return Fail();
         batch.emplace_back();
         names_.clear();
         return Enter(At::Element);
       case At::Element:
-        if (key_ == "params") {
+        if (Key() == "params") {
           if (!object) return Fail();
           return Enter(At::Params);
         }
-        if (key_ == "sql") return Fail();
-        skip_ = 1;
-        return true;
+        if (Key() == "sql") return Fail();
+        return Skip();
       case At::Params:
         // A parameter value must be a plain value.
         return Fail();
@@ -162,17 +108,7 @@ class BodyReader : public nlohmann::json_sax<json> {
     return Fail();
   }
 
-  bool Enter(At next) {
-    stack_.push_back(at_);
-    at_ = next;
-    return true;
-  }
-
-  bool Close(bool object) {
-    if (skip_ > 0) {
-      --skip_;
-      return true;
-    }
+  bool OnClose() {
     switch (at_) {
       case At::Root:
         return Stop();
@@ -192,33 +128,32 @@ class BodyReader : public nlohmann::json_sax<json> {
     }
   }
 
-  bool Scalar(std::string value) {
-    if (skip_ > 0) return true;
+  bool OnScalar(std::string value) {
     switch (at_) {
       case At::Start:
         return Fail();  // the root must be an object
       case At::Root:
-        if (mode_ == Mode::Statement && key_ == "sql") {
+        if (mode_ == Mode::Statement && Key() == "sql") {
           single.Sql = std::move(value);
-        } else if (mode_ == Mode::Statement && key_ == "params") {
+        } else if (mode_ == Mode::Statement && Key() == "params") {
           return Fail();
-        } else if (mode_ == Mode::Batch && key_ == "statements") {
+        } else if (mode_ == Mode::Batch && Key() == "statements") {
           return Fail();
-        } else if (mode_ == Mode::Member && key_ == member_) {
+        } else if (mode_ == Mode::Member && Key() == member_) {
           memberValue = std::move(value);
           memberFound = true;
         }
         return true;
       case At::Element:
-        if (key_ == "sql") {
+        if (Key() == "sql") {
           batch.back().Sql = std::move(value);
-        } else if (key_ == "params") {
+        } else if (Key() == "params") {
           return Fail();
         }
         return true;
       case At::Params:
-        if (!names_.insert(key_).second) return Fail();  // name repeated
-        Current().Params.emplace_back(key_, std::move(value));
+        if (!names_.insert(Key()).second) return Fail();  // name repeated
+        Current().Params.emplace_back(Key(), std::move(value));
         return true;
       case At::Statements:
         return Fail();  // statements are objects
@@ -226,12 +161,28 @@ class BodyReader : public nlohmann::json_sax<json> {
     return Fail();
   }
 
+ private:
+  // Where the reader stands.
+  enum class At {
+    Start,      // before the root value
+    Root,       // in the root object
+    Params,     // in a "params" object
+    Statements, // in the "statements" array
+    Element,    // in one statement object of the batch
+  };
+
+  TRequestStatement& Current() { return mode_ == Mode::Batch ? batch.back() : single; }
+
+  bool Enter(At next) {
+    stack_.push_back(at_);
+    at_ = next;
+    return true;
+  }
+
   Mode mode_;
   std::string member_;
   At at_ = At::Start;
   std::vector<At> stack_;
-  std::string key_;
-  size_t skip_ = 0;
   std::unordered_set<std::string> names_;
 };
 

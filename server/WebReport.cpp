@@ -14,8 +14,6 @@
 namespace tarvo::server {
 namespace {
 
-using nlohmann::json;
-
 std::string Upper(std::string s) {
   for (auto& c : s)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
@@ -30,105 +28,69 @@ std::string Lower(std::string s) {
 
 // Walks the root object's members in order; skips nested values it does
 // not read; stops at the end of "params".
-class ReportBodyReader : public nlohmann::json_sax<json> {
+class ReportBodyReader : public BodySaxReader<ReportBodyReader> {
  public:
+  ReportBodyReader() : BodySaxReader("null") {}
+
   TReportJob job;
-  bool done = false;
-  bool failed = false;
 
-  bool null() override { return Scalar("null"); }
-  bool boolean(bool v) override { return Scalar(v ? "true" : "false"); }
-  bool number_integer(number_integer_t v) override { return Scalar(std::to_string(v)); }
-  bool number_unsigned(number_unsigned_t v) override { return Scalar(std::to_string(v)); }
-  bool number_float(number_float_t, const string_t& raw) override { return Scalar(raw); }
-  bool string(string_t& v) override { return Scalar(std::move(v)); }
-  bool binary(binary_t&) override { return Fail(); }
-  bool start_object(std::size_t) override { return Open(true); }
-  bool end_object() override { return Close(); }
-  bool start_array(std::size_t) override { return Open(false); }
-  bool end_array() override { return Close(); }
-  bool key(string_t& name) override {
-    if (skip_ == 0) key_ = std::move(name);
-    return true;
-  }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return Fail(); }
-
- private:
-  enum class At { Start, Root, Params };
-
-  bool Fail() {
-    failed = true;
-    return false;
-  }
-
-  bool Open(bool object) {
-    if (skip_ > 0) {
-      ++skip_;
-      return true;
-    }
+  bool OnOpen(bool object) {
     switch (at_) {
       case At::Start:
         if (!object) return Fail();
         at_ = At::Root;
         return true;
       case At::Root:
-        if (key_ == "params") {
+        if (Key() == "params") {
           if (!object) return Fail();
           at_ = At::Params;
           return true;
         }
-        skip_ = 1;  // a nested value of another member: not read
-        return true;
+        return Skip();  // a nested value of another member: not read
       case At::Params:
         return Fail();  // parameter values are plain values
     }
     return Fail();
   }
 
-  bool Close() {
-    if (skip_ > 0) {
-      --skip_;
-      return true;
-    }
-    done = true;  // the end of "params" or of the root object
-    return false;
-  }
+  bool OnClose() { return Stop(); }  // the end of "params" or of the root object
 
-  bool Scalar(std::string value) {
-    if (skip_ > 0) return true;
+  bool OnScalar(std::string value) {
+    const std::string& key = Key();
     switch (at_) {
       case At::Start:
         return Fail();
       case At::Root:
-        if (key_ == "bereich") {
+        if (key == "bereich") {
           job.Bereich = Upper(std::move(value));
-        } else if (key_ == "art") {
+        } else if (key == "art") {
           job.Art = Upper(std::move(value));
-        } else if (key_ == "name") {
+        } else if (key == "name") {
           job.Name = Upper(std::move(value));
-        } else if (key_ == "format") {
+        } else if (key == "format") {
           job.Format = Lower(std::move(value));
-        } else if (key_ == "id") {
+        } else if (key == "id") {
           job.Nr = DecryptValue(value);
-        } else if (key_ == "params") {
+        } else if (key == "params") {
           return Fail();
         }
         return true;
       case At::Params:
-        if (!names_.insert(key_).second) return Fail();
-        if (key_ == "nr") {
+        if (!names_.insert(key).second) return Fail();
+        if (key == "nr") {
           if (job.Nr.empty()) job.Nr = std::move(value);
         } else {
-          job.Params.emplace_back(key_, std::move(value));
+          job.Params.emplace_back(key, std::move(value));
         }
         return true;
     }
     return Fail();
   }
 
+ private:
+  enum class At { Start, Root, Params };
+
   At at_ = At::Start;
-  std::string key_;
-  size_t skip_ = 0;
   std::unordered_set<std::string> names_;
 };
 
