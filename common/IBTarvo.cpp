@@ -894,23 +894,26 @@ struct TIBRQuery::Impl final : detail::QueryLink {
   void OpenPrepared() {
     Prepare();
     Bind(true);
+    Execute();
+    active = true;
+    if (cursorOpen) Fetch();
+  }
+
+  // Runs the prepared and bound statement: a procedure call brings its
+  // output row at once, a select opens the cursor.
+  void Execute() {
     ISC_STATUS_ARRAY status{};
     if (statementType == isc_info_sql_stmt_exec_procedure) {
       if (isc_dsql_execute2(status, Tr(), &statement, kDialect, InputSqlda(),
                             output->sqld ? output.get() : nullptr))
         detail::Throw(status, "Execute");
-      active = true;
       hasRow = output->sqld > 0;
       return;
     }
     if (isc_dsql_execute(status, Tr(), &statement, kDialect, InputSqlda()))
       detail::Throw(status, "Execute");
-    active = true;
-    if (statementType == isc_info_sql_stmt_select ||
-        statementType == isc_info_sql_stmt_select_for_upd) {
-      cursorOpen = true;
-      Fetch();
-    }
+    cursorOpen = statementType == isc_info_sql_stmt_select ||
+                 statementType == isc_info_sql_stmt_select_for_upd;
   }
 
   void Fetch() {
@@ -979,21 +982,8 @@ struct TIBRQuery::Impl final : detail::QueryLink {
     Prepare();
     Validate();
     Bind(false);
-    ISC_STATUS_ARRAY status{};
-    if (statementType == isc_info_sql_stmt_exec_procedure) {
-      if (isc_dsql_execute2(status, Tr(), &statement, kDialect, InputSqlda(),
-                            output->sqld ? output.get() : nullptr))
-        detail::Throw(status, "Execute");
-      hasRow = output->sqld > 0;
-    } else {
-      if (isc_dsql_execute(status, Tr(), &statement, kDialect, InputSqlda()))
-        detail::Throw(status, "Execute");
-      if (statementType == isc_info_sql_stmt_select ||
-          statementType == isc_info_sql_stmt_select_for_upd) {
-        cursorOpen = true;
-        CloseCursor();
-      }
-    }
+    Execute();
+    if (cursorOpen) CloseCursor();
     rowsAffected = QueryRowsAffected();
   }
 
