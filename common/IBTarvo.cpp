@@ -45,7 +45,7 @@ void Check(const ISC_STATUS* status, std::string_view context) {
   if (status[0] == 1 && status[1] != 0) Throw(status, context);
 }
 
-std::string AttachParameters(std::string_view user, std::string_view password) {
+std::string AttachParameters(std::string_view user, std::string_view password, int connectTimeout) {
   std::string dpb;
   dpb.push_back(static_cast<char>(isc_dpb_version1));
   auto add = [&dpb](int tag, std::string_view value) {
@@ -59,6 +59,11 @@ std::string AttachParameters(std::string_view user, std::string_view password) {
   dpb.push_back(static_cast<char>(isc_dpb_sql_dialect));
   dpb.push_back(1);
   dpb.push_back(1);
+  if (connectTimeout > 0) {
+    dpb.push_back(static_cast<char>(isc_dpb_connect_timeout));
+    dpb.push_back(4);
+    for (int shift = 0; shift < 32; shift += 8) dpb.push_back(static_cast<char>((connectTimeout >> shift) & 0xFF));
+  }
   return dpb;
 }
 
@@ -71,12 +76,26 @@ void Attachment::Attach(const std::string& connection, std::string_view user,
   if (handle_) return;
   ISC_STATUS_ARRAY status{};
   const std::string name = Utf8ToCp1252(connection);
-  const std::string dpb = AttachParameters(user, password);
+  const std::string dpb = AttachParameters(user, password, connectTimeout_);
   if (isc_attach_database(status, static_cast<short>(name.size()), name.c_str(), &handle_,
                           static_cast<short>(dpb.size()), dpb.data())) {
     handle_ = 0;
     Throw(status, "Attach to " + connection);
   }
+}
+
+int64_t Attachment::AttachmentId() {
+  if (!handle_) throw EDatabaseError("The database connection is not open");
+  ISC_STATUS_ARRAY status{};
+  const char items[] = {isc_info_attachment_id, isc_info_end};
+  char buffer[32] = {};
+  if (isc_database_info(status, &handle_, sizeof items, items, sizeof buffer, buffer))
+    Throw(status, "Database info");
+  if (buffer[0] != isc_info_attachment_id) throw EDatabaseError("Database info: no attachment id");
+  const short length = static_cast<short>(isc_vax_integer(buffer + 1, 2));
+  if (length < 1 || length > 8 || 3 + length > static_cast<int>(sizeof buffer))
+    throw EDatabaseError("Database info: bad attachment id");
+  return isc_portable_integer(reinterpret_cast<const ISC_UCHAR*>(buffer + 3), length);
 }
 
 void Attachment::Detach() noexcept {
@@ -407,6 +426,13 @@ void TIBRDATABASE::Close() {
 }
 
 bool TIBRDATABASE::Connected() const { return impl_->attachment.Attached(); }
+
+void TIBRDATABASE::SetConnectTimeout(int seconds) { impl_->attachment.SetConnectTimeout(seconds); }
+
+int64_t TIBRDATABASE::AttachmentId() {
+  impl_->RequireConnection();
+  return impl_->attachment.AttachmentId();
+}
 
 void TIBRDATABASE::StartTransaction() {
   if (impl_->transaction) return;

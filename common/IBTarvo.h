@@ -71,6 +71,13 @@ class TIBRDATABASE {
   void Open();   // attach; no-op when connected
   void Close();  // roll back an open transaction, detach; never throws
   bool Connected() const;
+  // Seconds the next Open may wait for the database server's host; 0 (the
+  // default) leaves it to the client library.
+  void SetConnectTimeout(int seconds);
+  // The server's id of this attachment (MON$ATTACHMENT_ID), one round
+  // trip; raises EDatabaseError when not connected or the connection is
+  // gone.
+  int64_t AttachmentId();
 
   void StartTransaction();  // no-op when one is active
   bool InTransaction() const;

@@ -6,6 +6,7 @@
 
 #include <ibase.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,9 +22,10 @@ void Check(const ISC_STATUS* status, std::string_view context);
 [[noreturn]] void Throw(const ISC_STATUS* status, std::string_view context);
 
 // The parameter block of every attachment: user, password, dialect 1 and
-// the WIN1252 connection character set.
+// the WIN1252 connection character set; a connect timeout in seconds when
+// `connectTimeout` is above 0 (else the client library's default).
 std::string AttachParameters(std::string_view user = "sysdba",
-                             std::string_view password = "quillfern");
+                             std::string_view password = "quillfern", int connectTimeout = 0);
 
 // An attachment; detaches on destruction (errors ignored).
 class Attachment {
@@ -40,9 +42,16 @@ class Attachment {
   void Detach() noexcept;
   bool Attached() const { return handle_ != 0; }
   isc_db_handle* Handle() { return &handle_; }
+  // Seconds the next Attach may wait for the server's host; 0: the
+  // library's default.
+  void SetConnectTimeout(int seconds) { connectTimeout_ = seconds; }
+  // The server's id of this attachment, one round trip; raises
+  // EDatabaseError when the connection is gone.
+  int64_t AttachmentId();
 
  private:
   isc_db_handle handle_ = 0;
+  int connectTimeout_ = 0;
 };
 
 // What a connection tells its registered queries. Called on the thread

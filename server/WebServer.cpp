@@ -32,6 +32,7 @@
 
 #include "common/DXLogger.h"
 #include "common/Konfiguration.h"
+#include "server/DatabaseHold.h"
 #include "server/Web.h"
 
 namespace tarvo::server {
@@ -369,6 +370,7 @@ struct TWebServer::Impl {
   ConnectionRegistry registry;
   std::unique_ptr<Poco::ThreadPool> threads;
   std::unique_ptr<Poco::Net::TCPServer> server;
+  TDatabaseHold hold;
   int port = 0;
   mutable std::mutex mutex;
 };
@@ -402,6 +404,7 @@ void TWebServer::Start() {
     impl_->port = socket.address().port();
     impl_->threads = std::move(threads);
     impl_->server = std::move(server);
+    impl_->hold.Start();
   } catch (const Poco::Exception& e) {
     throw std::runtime_error(e.displayText());
   }
@@ -416,6 +419,7 @@ void TWebServer::Stop() {
   impl_->server.reset();
   impl_->threads.reset();
   impl_->pool.Clear();
+  impl_->hold.Stop();
   impl_->port = 0;
 }
 
@@ -436,5 +440,7 @@ int TWebServer::PeakBusyModules() const {
 int TWebServer::RefusedRequests() const {
   return impl_->pool.Refused();
 }
+
+int64_t TWebServer::HeldAttachmentId() const { return impl_->hold.AttachmentId(); }
 
 }  // namespace tarvo::server

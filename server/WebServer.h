@@ -2,7 +2,8 @@
 // port on all interfaces, one thread per connection, no keep-alive, and a
 // pool of TWebModul instances of which at most 32 are busy at once. A
 // request beyond that limit is answered at once with status 503 and the
-// text "Zu viele gleichzeitige Verbindungen"; it does not wait.
+// text "Zu viele gleichzeitige Verbindungen"; it does not wait. While it
+// runs, a TDatabaseHold keeps the configured database open.
 //
 // Threads: Start and Stop are called from one thread (the main window's);
 // the counters of ServerContext change on the connection threads, which
@@ -10,6 +11,7 @@
 // requests that are running have been answered.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "server/ServerContext.h"
@@ -35,6 +37,8 @@ class TWebServer {
   // same time, and the requests refused because all 32 were busy.
   int PeakBusyModules() const;
   int RefusedRequests() const;
+  // The id of the attachment that keeps the database open, 0 while none.
+  int64_t HeldAttachmentId() const;
 
  private:
   struct Impl;

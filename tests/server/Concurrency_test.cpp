@@ -11,10 +11,7 @@
 namespace tarvo::testing_web {
 namespace {
 
-class ConcurrencyDbTest : public WebServerTest {
- protected:
-  int OtherAttachments() { return db_->OtherAttachments(); }
-};
+class ConcurrencyDbTest : public WebServerTest {};
 
 TEST_F(ConcurrencyDbTest, SixtyFourSlowQueriesAtMostThirtyTwoRun) {
   constexpr int kRequests = 64;
@@ -61,10 +58,10 @@ TEST_F(ConcurrencyDbTest, SixtyFourSlowQueriesAtMostThirtyTwoRun) {
 
   // Healthy afterwards, with nothing left attached.
   EXPECT_EQ(QueryJson("SELECT 1 AS A FROM RDB$DATABASE").substr(0, 20), R"({"data":[{"a":"1"}],)");
-  int left = OtherAttachments();
+  int left = RequestAttachments();
   for (int i = 0; i < 20 && left != 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    left = OtherAttachments();
+    left = RequestAttachments();
   }
   EXPECT_EQ(left, 0);
 }

@@ -34,13 +34,15 @@ ThrowawayDatabase::ThrowawayDatabase() {
   for (const char* statement : kSchema) db_.Execute(statement);
 }
 
-int ThrowawayDatabase::OtherAttachments() const {
+int ThrowawayDatabase::OtherAttachments(int64_t except) const {
   db::TIBRDATABASE connection;
   connection.SetDatabaseName(Connection());
   connection.Open();
   db::TIBRQuery query(connection);
   query.SetSQL(
-      "SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$SYSTEM_FLAG = 0 AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION");
+      "SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$SYSTEM_FLAG = 0 AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION "
+      "AND MON$ATTACHMENT_ID <> :EXCEPT");
+  query.SetParamInteger("EXCEPT", except);
   query.Open();
   const int n = static_cast<int>(query.AsInteger(0));
   query.Close();

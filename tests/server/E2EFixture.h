@@ -23,8 +23,9 @@ class ThrowawayDatabase {
   const std::string& Connection() const { return db_.ConnectionString(); }
   // Runs one statement on a connection of its own and commits.
   void Execute(const std::string& statement) const { db_.Execute(statement); }
-  // User attachments to the database other than the one asking.
-  int OtherAttachments() const;
+  // User attachments to the database other than the one asking and the
+  // one with the id `except` (0: none excepted).
+  int OtherAttachments(int64_t except = 0) const;
 
  private:
   tarvo::testing::TestDatabase db_{tarvo::testing::TestDatabase::Schema::None};
@@ -44,6 +45,9 @@ class WebServerTest : public ::testing::Test {
                                 const server::THeaders& headers = {});
   // Decrypted JSON of a 200 answer; fails the test otherwise.
   std::string QueryJson(const std::string& sql, const std::vector<std::pair<std::string, std::string>>& params = {});
+  // Attachments that requests left behind: all but the asking one and the
+  // server's own hold on the database.
+  static int RequestAttachments() { return db_->OtherAttachments(server_->HeldAttachmentId()); }
 
   static std::unique_ptr<ThrowawayDatabase> db_;
   static std::unique_ptr<server::ServerContext> context_;

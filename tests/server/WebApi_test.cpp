@@ -237,10 +237,10 @@ TEST_F(WebApiDbTest, StreamAndPlainStreamGiveTheBlobBytes) {
   // Once the body is sent, nothing stays attached.
   r = Query("/v2/plainstream", {"SELECT DATEN FROM T_WERTE WHERE NR = 10", {}});
   EXPECT_EQ(r.Body, bytes);
-  int left = db_->OtherAttachments();
+  int left = RequestAttachments();
   for (int i = 0; i < 20 && left != 0; ++i) {  // the server releases it right after sending
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    left = db_->OtherAttachments();
+    left = RequestAttachments();
   }
   EXPECT_EQ(left, 0);
   EXPECT_EQ(Query("/v2/query", {"SELECT NR FROM T_WERTE WHERE NR = 10", {}}).Status, 200);

@@ -32,8 +32,6 @@ SpoolSetup::SpoolSetup(const std::string& worker) : worker_(worker) {
   RealWorker();
   std::ofstream(dir_ / "tarvoserver.ini", std::ios::binary) << "DATENBANKPFAD=" << db_.ConnectionString() << "\r\n";
 
-  keepOpen_.SetDatabaseName(db_.ConnectionString());
-  keepOpen_.Open();
   TKonfiguration& k = Konfiguration();
   k.BasisPfad = dir_.string() + "/";
   k.TarvoServerPort = "0";
@@ -52,7 +50,6 @@ SpoolSetup::SpoolSetup(const std::string& worker) : worker_(worker) {
 SpoolSetup::~SpoolSetup() {
   server_.reset();
   context_.Spooler->StopSpooler();
-  keepOpen_.Close();
   std::error_code ec;
   fs::remove_all(dir_, ec);
 }

@@ -50,10 +50,6 @@ class SpoolSetup {
   tarvo::testing::TestDatabase db_{tarvo::testing::TestDatabase::Schema::Tarvo};
   std::string worker_;
   std::filesystem::path dir_;
-  // Held open as the running server's event listener holds its own: the
-  // database stays open in the Firebird server between jobs instead of
-  // being opened anew by every attachment.
-  db::TIBRDATABASE keepOpen_;
   server::ServerContext context_;
   std::unique_ptr<server::TWebServer> server_;
 };
