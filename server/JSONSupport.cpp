@@ -1,12 +1,9 @@
 #include "server/JSONSupport.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstring>
-#include <unordered_set>
 
 #include "common/Codepage.h"
-#include "server/JsonBodyReader.h"
+#include "server/StatementBodyReader.h"
 
 namespace tarvo::server {
 namespace {
@@ -57,134 +54,6 @@ const PlainTable& Plain() {
   static const PlainTable table;
   return table;
 }
-
-// Reads request bodies as a stream of events. `Mode` picks what is read;
-// everything not read is skipped by depth, so no event recurses.
-class BodyReader : public BodySaxReader<BodyReader> {
- public:
-  enum class Mode { Statement, Batch, Member };
-
-  BodyReader(Mode mode, std::string_view member = {}) : mode_(mode), member_(member) {}
-
-  TRequestStatement single;
-  std::vector<TRequestStatement> batch;
-  std::string memberValue;
-  bool memberFound = false;
-
-  bool OnOpen(bool object) {
-    switch (at_) {
-      case At::Start:
-        if (!object) return Fail();
-        at_ = At::Root;
-        return true;
-      case At::Root:
-        if (mode_ == Mode::Statement && Key() == "params") {
-          if (!object) return Fail();
-          return Enter(At::Params);
-        }
-        if (mode_ == Mode::Batch && Key() == "statements") {
-          if (object) return Fail();
-          return Enter(At::Statements);
-        }
-        if (mode_ == Mode::Member && Key() == member_) return Fail();
-        if (mode_ == Mode::Statement && Key() == "sql") return Fail();
-        return Skip();
-      case At::Statements:
-        if (!object) return Fail();
-        batch.emplace_back();
-        names_.clear();
-        return Enter(At::Element);
-      case At::Element:
-        if (Key() == "params") {
-          if (!object) return Fail();
-          return Enter(At::Params);
-        }
-        if (Key() == "sql") return Fail();
-        return Skip();
-      case At::Params:
-        // A parameter value must be a plain value.
-        return Fail();
-    }
-    return Fail();
-  }
-
-  bool OnClose() {
-    switch (at_) {
-      case At::Root:
-        return Stop();
-      case At::Params:
-        at_ = stack_.back();
-        stack_.pop_back();
-        if (at_ == At::Root) return Stop();  // "params" ends the reading
-        return true;
-      case At::Statements:
-        return Stop();
-      case At::Element:
-        at_ = stack_.back();
-        stack_.pop_back();
-        return true;
-      default:
-        return Fail();
-    }
-  }
-
-  bool OnScalar(std::string value) {
-    switch (at_) {
-      case At::Start:
-        return Fail();  // the root must be an object
-      case At::Root:
-        if (mode_ == Mode::Statement && Key() == "sql") {
-          single.Sql = std::move(value);
-        } else if (mode_ == Mode::Statement && Key() == "params") {
-          return Fail();
-        } else if (mode_ == Mode::Batch && Key() == "statements") {
-          return Fail();
-        } else if (mode_ == Mode::Member && Key() == member_) {
-          memberValue = std::move(value);
-          memberFound = true;
-        }
-        return true;
-      case At::Element:
-        if (Key() == "sql") {
-          batch.back().Sql = std::move(value);
-        } else if (Key() == "params") {
-          return Fail();
-        }
-        return true;
-      case At::Params:
-        if (!names_.insert(Key()).second) return Fail();  // name repeated
-        Current().Params.emplace_back(Key(), std::move(value));
-        return true;
-      case At::Statements:
-        return Fail();  // statements are objects
-    }
-    return Fail();
-  }
-
- private:
-  // Where the reader stands.
-  enum class At {
-    Start,      // before the root value
-    Root,       // in the root object
-    Params,     // in a "params" object
-    Statements, // in the "statements" array
-    Element,    // in one statement object of the batch
-  };
-
-  TRequestStatement& Current() { return mode_ == Mode::Batch ? batch.back() : single; }
-
-  bool Enter(At next) {
-    stack_.push_back(at_);
-    at_ = next;
-    return true;
-  }
-
-  Mode mode_;
-  std::string member_;
-  At at_ = At::Start;
-  std::vector<At> stack_;
-  std::unordered_set<std::string> names_;
-};
 
 }  // namespace
 
@@ -252,19 +121,19 @@ std::string PayloadToText(std::string_view payload) {
 }
 
 TRequestStatement ReadStatementBody(std::string_view text) {
-  BodyReader reader(BodyReader::Mode::Statement);
+  TStatementBodyReader reader(TStatementBodyReader::Mode::Statement);
   RunBodyReader(reader, text);
   return std::move(reader.single);
 }
 
 std::vector<TRequestStatement> ReadBatchBody(std::string_view text) {
-  BodyReader reader(BodyReader::Mode::Batch);
+  TStatementBodyReader reader(TStatementBodyReader::Mode::QueryBatch);
   RunBodyReader(reader, text);
   return std::move(reader.batch);
 }
 
 std::string ReadRootMember(std::string_view text, std::string_view name, bool* found) {
-  BodyReader reader(BodyReader::Mode::Member, name);
+  TStatementBodyReader reader(TStatementBodyReader::Mode::Member, name);
   RunBodyReader(reader, text);
   if (found) *found = reader.memberFound;
   return std::move(reader.memberValue);
