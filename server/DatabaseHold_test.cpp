@@ -1,7 +1,6 @@
 // The hold against the real database server: it holds one attachment,
-// follows the configured path, replaces a killed attachment, waits out an
-// unreachable database without delaying Start or Stop, and leaves nothing
-// behind.
+// follows the configured path, replaces a killed attachment, tries an
+// unreachable database again, and leaves nothing behind.
 #include "server/DatabaseHold.h"
 
 #include <gtest/gtest.h>
@@ -96,24 +95,22 @@ TEST_F(DatabaseHoldDb, FollowsThePathAndReplacesAKilledAttachment) {
   hold.Stop();  // before `second` is dropped
 }
 
-TEST_F(DatabaseHoldDb, AnUnreachableDatabaseDelaysNeitherStartNorStopAndIsTriedAgain) {
+TEST_F(DatabaseHoldDb, AnUnreachableDatabaseIsTriedAgainAndAnEmptyPathHoldsNothing) {
   Konfiguration().Datenbankpfad = "localhost/3050:" + TestDatabase::DataFolder() + "/fehlt-" +
                                   std::to_string(::getpid()) + ".fdb";
-  auto t0 = std::chrono::steady_clock::now();
   hold.Start();
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, 100ms);
   std::this_thread::sleep_for(200ms);  // several failed tries
   EXPECT_EQ(hold.AttachmentId(), 0);
 
   Konfiguration().Datenbankpfad = first.ConnectionString();
   ASSERT_TRUE(WaitFor([&] { return hold.AttachmentId() != 0; }));
-  EXPECT_TRUE(Attached(first, hold.AttachmentId()));
+  const int64_t id = hold.AttachmentId();
+  EXPECT_TRUE(Attached(first, id));
 
   Konfiguration().Datenbankpfad = "";  // nothing configured: nothing held
   EXPECT_TRUE(WaitFor([&] { return hold.AttachmentId() == 0; }));
-  t0 = std::chrono::steady_clock::now();
+  EXPECT_TRUE(WaitFor([&] { return !Attached(first, id); }));
   hold.Stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
 }
 
 }  // namespace
