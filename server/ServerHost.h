@@ -126,7 +126,7 @@ class ServerHost : public TLevelLogger {
 
   // Session id of the process as decimal text: "0" in session-0 mode (no
   // graphical session), else the process's session id (getsid); empty when
-  // that query fails.
+  // that query fails or answers 0 (a session leader outside our PID namespace).
   const std::string& SessionId() const { return sessionId_; }
   int Connections() const { return context_.OpenConnections.load(); }
   // "GESTARTET" while the listener is active, else "ANGEHALTEN".
