@@ -13,19 +13,14 @@
 
 #include "common/Konfiguration.h"
 #include "common/Platform.h"
+#include "common/testing/TestFiles.h"
 
 namespace tarvo {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using tarvo::testing::ReadFile;
 
 // Each test gets its own log file and the four switches off; the logger is
 // shut down afterwards whatever the test did.

@@ -12,18 +12,13 @@
 #include "common/Codepage.h"
 #include "common/DXLogger.h"
 #include "common/Konfiguration.h"
+#include "common/testing/TestFiles.h"
 
 namespace tarvo::server {
 namespace {
 
 using Params = std::vector<std::pair<std::string, std::string>>;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using tarvo::testing::ReadFile;
 
 class ReconfigureTest : public ::testing::Test {
  protected:

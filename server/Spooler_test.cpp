@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "common/Konfiguration.h"
+#include "common/testing/TestFiles.h"
 #include "server/JSONSupport.h"
 #include "server/Spooler.h"
 #include "server/Token.h"
@@ -22,13 +23,7 @@ namespace tarvo::server {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
+using tarvo::testing::ReadFile;
 
 TReportJob Job(std::string bereich, std::string nr = {}, std::vector<std::pair<std::string, std::string>> params = {}) {
   TReportJob job;

@@ -1,4 +1,4 @@
-// Helpers both server benchmark files use: the median of a run's figures,
+// Helpers the server and spool benchmarks use: the median of a run's figures,
 // a process's memory from /proc and a web server started on a database.
 #pragma once
 

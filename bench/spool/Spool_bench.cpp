@@ -23,12 +23,14 @@
 #include <vector>
 
 #include "common/DXLogger.h"
+#include "bench/server/BenchSupport.h"
 #include "common/Konfiguration.h"
 #include "server/TarvoClient.h"
 #include "server/WorkerProcess.h"
 #include "tests/spool/SpoolSetup.h"
 
 using namespace tarvo;
+using tarvo::bench_server::Median;
 using tarvo::testing_spool::SpoolSetup;
 
 namespace {
@@ -221,13 +223,9 @@ void BM_EightConcurrentOverFourSequential(benchmark::State& state) {
     if (!EightConcurrent(peak)) state.SkipWithError("a request failed");
     concurrent.push_back(ms(t));
   }
-  const auto median = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-  };
-  state.counters["seq_ms"] = median(sequential);
-  state.counters["conc_ms"] = median(concurrent);
-  state.counters["ratio"] = median(concurrent) / median(sequential);
+  state.counters["seq_ms"] = Median(sequential);
+  state.counters["conc_ms"] = Median(concurrent);
+  state.counters["ratio"] = Median(concurrent) / Median(sequential);
   state.counters["peak_workers"] = peak;
 }
 BENCHMARK(BM_EightConcurrentOverFourSequential)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();

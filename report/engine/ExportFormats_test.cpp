@@ -32,7 +32,7 @@ using reporttest::ReadFile;
 using reporttest::Shell;
 
 // True when `words` occur in `text` in this order.
-testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& words) {
+::testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& words) {
   return reporttest::InOrder(text, words, 3000);
 }
 

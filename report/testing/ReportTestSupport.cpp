@@ -24,24 +24,6 @@ namespace tarvo::reporttest {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
-
 nlohmann::json Check(const std::string& kind, const fs::path& file) {
   const std::string script = std::string(TARVO_SOURCE_DIR) + "/tests/report/check_export.py";
   const std::string out = Shell("python3 '" + script + "' " + kind + " '" + file.string() + "' 2>&1");

@@ -16,13 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "common/testing/TestFiles.h"
+
 namespace tarvo::reporttest {
 
-// The whole file; empty when it cannot be read.
-std::string ReadFile(const std::filesystem::path& p);
-
-// What the shell command writes to standard output.
-std::string Shell(const std::string& cmd);
+using tarvo::testing::ReadFile;
+using tarvo::testing::Shell;
 
 // The JSON the independent reader of `kind` gives for `file`; a test
 // failure and an empty object when it does not answer with JSON.

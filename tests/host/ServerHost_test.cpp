@@ -284,7 +284,7 @@ TEST_F(ServerHostTest, EndSessionStopsEverythingRunning) {
   EXPECT_FALSE(host.Active());
   EXPECT_FALSE(hosttest::PortAnswers(port));
   EXPECT_THAT(host.calls, ElementsAre("StopEventListener(listening)", "StopSpooler"));
-  EXPECT_THAT(Mark(), testing::Contains("INFO  | Server Stopped"));
+  EXPECT_THAT(Mark(), ::testing::Contains("INFO  | Server Stopped"));
 }
 
 // The start-up sequence with the argument lists that do and do not start.
@@ -347,7 +347,7 @@ TEST_F(ServerHostTest, AutostartOnAUsedPortReportsWithoutStoppingStartUp) {
   const auto lines = Mark();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "ERROR | Error: " + view.errors[0]);
-  EXPECT_THAT(lines, testing::Contains("INFO  | Ready"));
+  EXPECT_THAT(lines, ::testing::Contains("INFO  | Ready"));
 }
 
 // The listener counts connections and asks for refreshes only when a

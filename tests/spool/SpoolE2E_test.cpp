@@ -19,6 +19,7 @@
 #include "common/Codepage.h"
 #include "common/DXLogger.h"
 #include "common/Konfiguration.h"
+#include "common/testing/TestFiles.h"
 #include "server/Web.h"
 #include "server/ServerHost.h"
 #include "server/Token.h"
@@ -31,23 +32,8 @@ namespace fs = std::filesystem;
 using server::kReportLimitText;
 using server::kReportUnavailableText;
 using server::TClientResponse;
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  char buf[4096];
-  size_t n;
-  while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  if (p) ::pclose(p);
-  return out;
-}
+using tarvo::testing::ReadFile;
+using tarvo::testing::Shell;
 
 class SpoolE2E : public ::testing::Test {
  protected:

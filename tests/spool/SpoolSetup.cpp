@@ -7,19 +7,13 @@
 #include <sstream>
 
 #include "common/Konfiguration.h"
+#include "common/testing/TestFiles.h"
 #include "server/JSONSupport.h"
 
 namespace tarvo::testing_spool {
 namespace fs = std::filesystem;
 
-namespace {
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-}  // namespace
+using tarvo::testing::ReadFile;
 
 SpoolSetup::SpoolSetup(const std::string& worker) : worker_(worker) {
   db_.ExecuteScript(ReadFile(fs::path(TARVO_SOURCE_DIR) / "scripts/demo/20-report.sql"));

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/testing/TestFiles.h"
+
 namespace tarvo::hosttest {
 
 // A fresh folder under /tmp, removed with its content on destruction.
@@ -56,7 +58,7 @@ bool PortAnswers(int port);
 // GET "/" on the port; the HTTP status, 0 when no answer came.
 int HttpGetStatus(int port);
 
-std::string ReadFile(const std::string& path);
+using tarvo::testing::ReadFile;
 void WriteFile(const std::string& path, const std::string& content);
 // Lines without their CR LF.
 std::vector<std::string> ReadLines(const std::string& path);
